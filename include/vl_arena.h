@@ -1,0 +1,36 @@
+// Bump allocator that owns every object of one command.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct VlArenaBlock {
+    VlArenaBlock* next;
+    uint64_t capacity;  // bytes of the data area
+    uint64_t used;      // bytes handed out; always a multiple of 8
+    uint64_t origin;    // which allocator made the block (VL_BLOCK_PAGES or VL_BLOCK_HEAP)
+};
+
+struct VlArena {
+    VlArenaBlock* first;
+    VlArenaBlock* current;
+    uint64_t total_capacity;
+};
+
+inline constexpr size_t VL_ARENA_MIN_BLOCK = 65536;
+
+[[nodiscard]] VlArena* vl_arena_create(size_t min_block);
+[[nodiscard]] void* vl_arena_alloc(VlArena* arena, size_t size);
+[[nodiscard]] void* vl_arena_alloc_zero(VlArena* arena, size_t size);
+[[nodiscard]] char* vl_arena_strdup(VlArena* arena, const char* text);
+[[nodiscard]] char* vl_arena_strndup(VlArena* arena, const char* bytes, size_t n);
+void vl_arena_reset(VlArena* arena);
+void vl_arena_destroy(VlArena* arena);
+
+// For callers that cannot go on without the memory they asked for: prints
+// "Error: Out of memory." on standard error and ends the process with 1.
+[[noreturn]] void vl_out_of_memory();
+
+// Allocation that never returns null: reports and exits instead.
+[[nodiscard]] void* vl_arena_must_alloc(VlArena* arena, size_t size);
+[[nodiscard]] void* vl_arena_must_alloc_zero(VlArena* arena, size_t size);
+[[nodiscard]] char* vl_arena_must_strndup(VlArena* arena, const char* bytes, size_t n);

@@ -1,0 +1,48 @@
+// Syntax tree and the recursive-descent parser.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "vl_arena.h"
+#include "vl_lexer.h"
+
+enum VlNodeType : int32_t {
+    NODE_PROGRAM = 0,
+    NODE_STORE = 1,
+    NODE_DISPLAY = 3,
+    NODE_COUNT = 5,
+    NODE_BINARY = 6,
+    NODE_NUMBER = 8,
+    NODE_STRING = 9,
+    NODE_IDENTIFIER = 10,
+    NODE_BLOCK = 13,
+};
+
+struct VlNode {
+    VlNodeType type;
+    int32_t line;    // set for NUMBER, STRING and IDENTIFIER only
+    int32_t column;
+    union {          // four pointer-sized slots, meaning by type
+        struct { VlNode** items; size_t count; } list;                      // PROGRAM, BLOCK
+        struct { char* name; VlTokenType var_type; VlNode* value; } store;  // STORE
+        struct { VlNode* expr; } display;                                   // DISPLAY
+        struct { char* name; VlNode* from; VlNode* to; VlNode* body; } count; // COUNT
+        struct { VlTokenType op; VlNode* left; VlNode* right; } binary;      // BINARY
+        struct { double number; } number;                                   // NUMBER
+        struct { char* text; } string;                                      // STRING
+        struct { char* name; } identifier;                                  // IDENTIFIER
+        void* slots[4];
+    } as;
+};
+
+struct VlParser {
+    VlLexer* lexer;
+    VlToken current;
+    VlToken next;
+    VlArena* arena;
+    bool had_error;
+    char error_message[256];
+    int32_t depth;  // current nesting of parentheses and loops
+};
+
+[[nodiscard]] VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer);
+[[nodiscard]] VlNode* vl_parse_program(VlParser* parser);

@@ -1,0 +1,15 @@
+// The operating-system layer: the only place that names a platform API.
+// The Windows build uses Win32; other systems get a small POSIX version.
+#pragma once
+#include <cstddef>
+
+// Committed read-write pages; null when the system refuses.
+[[nodiscard]] void* vl_platform_pages_alloc(size_t size);
+// Releases pages from vl_platform_pages_alloc; `size` is what was asked for.
+void vl_platform_pages_free(void* pages, size_t size);
+
+// Standard output passes bytes unchanged (no line-feed translation).
+void vl_platform_stdout_binary();
+
+// Standard input passes bytes unchanged (no carriage-return removal).
+void vl_platform_stdin_binary();

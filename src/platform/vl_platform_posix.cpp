@@ -1,0 +1,19 @@
+// POSIX side of the operating-system layer.
+#include "vl_platform.h"
+
+#include <sys/mman.h>
+
+void* vl_platform_pages_alloc(size_t size) {
+    void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return pages == MAP_FAILED ? nullptr : pages;
+}
+
+void vl_platform_pages_free(void* pages, size_t size) {
+    munmap(pages, size);
+}
+
+void vl_platform_stdout_binary() {
+    // POSIX streams never translate line feeds.
+}
+
+void vl_platform_stdin_binary() {}

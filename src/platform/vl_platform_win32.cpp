@@ -1,0 +1,24 @@
+// Win32 side of the operating-system layer.
+#include "vl_platform.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <cstdio>
+
+void* vl_platform_pages_alloc(size_t size) {
+    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void vl_platform_pages_free(void* pages, size_t) {
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+void vl_platform_stdout_binary() {
+    fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+void vl_platform_stdin_binary() {
+    _setmode(_fileno(stdin), _O_BINARY);
+}
