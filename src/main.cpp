@@ -143,12 +143,11 @@ int dispatch(VlArena* arena, int argc, char** argv) {
         return 0;
     }
     if (is("pkg")) {
-        if (argc > 3 && std::strcmp(argv[2], "init") == 0)
-            vlpkg_init_project(arena, argv[3]);
-        else if (argc > 3 && std::strcmp(argv[2], "install") == 0)
-            vlpkg_install_package(arena, argv[3]);
-        else
-            std::printf("Usage: velmorine pkg [init <name> | install <package>]\n");
+        // A manifest or lock file that could not be written fails the command.
+        if (argc > 3 && std::strcmp(argv[2], "init") == 0) return vlpkg_init_project(arena, argv[3]) ? 0 : 1;
+        if (argc > 3 && std::strcmp(argv[2], "install") == 0)
+            return vlpkg_install_package(arena, argv[3]) ? 0 : 1;
+        std::printf("Usage: velmorine pkg [init <name> | install <package>]\n");
         return 0;
     }
     if (is("compile") && argc > 2) return compile_command(arena, argc, argv);
