@@ -1,9 +1,220 @@
+// The parser: two tokens of look-ahead, recursive descent, one precedence
+// level.  It never stops at an error: it records the last message, skips
+// what it cannot use and carries on.
 #include "vl_parser.h"
-VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer) {
-    auto* p = static_cast<VlParser*>(vl_arena_must_alloc_zero(arena, sizeof(VlParser)));
-    p->lexer = lexer; p->arena = arena; return p;
+
+#include <cstdio>
+#include <cstring>
+
+// Parentheses inside parentheses and loops inside loops nest at most this
+// deep, so that parsing and compiling stay far inside a 1 MiB stack.
+static constexpr int32_t MAX_NESTING = 200;
+
+static VlNode* parse_statement(VlParser* parser);
+static VlNode* parse_expression(VlParser* parser);
+
+static void advance(VlParser* parser) {
+    parser->current = parser->next;
+    parser->next = vl_lexer_next_token(parser->lexer);
 }
+
+static VlNode* new_node(VlParser* parser, VlNodeType type) {
+    auto* node = static_cast<VlNode*>(vl_arena_must_alloc_zero(parser->arena, sizeof(VlNode)));
+    node->type = type;
+    return node;
+}
+
+static VlNode* new_leaf(VlParser* parser, VlNodeType type, const VlToken& token) {
+    VlNode* node = new_node(parser, type);
+    node->line = token.line;
+    node->column = token.column;
+    return node;
+}
+
+// Lists (program and block) grow by doubling; the capacity lives here, not in the node.
+struct NodeList {
+    VlNode* node;
+    size_t capacity;
+};
+
+static NodeList new_list(VlParser* parser, VlNodeType type, size_t capacity) {
+    VlNode* node = new_node(parser, type);
+    node->as.list.items = static_cast<VlNode**>(vl_arena_must_alloc(parser->arena, capacity * sizeof(VlNode*)));
+    return NodeList{node, capacity};
+}
+
+static void append(VlParser* parser, NodeList& list, VlNode* item) {
+    auto& items = list.node->as.list;
+    if (items.count == list.capacity) {
+        auto* grown = static_cast<VlNode**>(vl_arena_must_alloc(parser->arena, 2 * list.capacity * sizeof(VlNode*)));
+        std::memcpy(grown, items.items, items.count * sizeof(VlNode*));
+        items.items = grown;
+        list.capacity *= 2;
+    }
+    items.items[items.count++] = item;
+}
+
+static void error_at_operand(VlParser* parser, const VlToken& token) {
+    parser->had_error = true;
+    std::snprintf(parser->error_message, sizeof parser->error_message,
+                  "Unexpected token in expression: %s at line %d", token.text ? token.text : "EOF", token.line);
+}
+
+static void error_too_deep(VlParser* parser, const char* what, const VlToken& token) {
+    parser->had_error = true;
+    std::snprintf(parser->error_message, sizeof parser->error_message,
+                  "%s nested more than %d levels deep at line %d", what, MAX_NESTING, token.line);
+}
+
+static bool is_operator(VlTokenType type) {
+    switch (type) {
+        case TOKEN_SAME: case TOKEN_BIG: case TOKEN_SMALL: case TOKEN_PLUS:
+        case TOKEN_MINUS: case TOKEN_MULTIPLY: case TOKEN_DIVIDE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// One operand; null (after recording an error where one is due) when missing.
+static VlNode* parse_operand(VlParser* parser) {
+    const VlToken token = parser->current;
+    switch (token.type) {
+        case TOKEN_NUMBER: {
+            VlNode* node = new_leaf(parser, NODE_NUMBER, token);
+            node->as.number.number = token.number;
+            advance(parser);
+            return node;
+        }
+        case TOKEN_STRING: {
+            VlNode* node = new_leaf(parser, NODE_STRING, token);
+            node->as.string.text = token.text;
+            advance(parser);
+            return node;
+        }
+        case TOKEN_IDENTIFIER: {
+            VlNode* node = new_leaf(parser, NODE_IDENTIFIER, token);
+            node->as.identifier.name = token.text;
+            advance(parser);
+            return node;
+        }
+        case TOKEN_LPAREN: {
+            if (parser->depth >= MAX_NESTING) {
+                error_too_deep(parser, "Parentheses", token);
+                return nullptr;
+            }
+            advance(parser);
+            parser->depth++;
+            VlNode* inner = parse_expression(parser);
+            parser->depth--;
+            if (parser->current.type == TOKEN_RPAREN) advance(parser);  // a missing ")" is tolerated
+            return inner;
+        }
+        default:
+            error_at_operand(parser, token);
+            return nullptr;
+    }
+}
+
+static VlNode* parse_expression(VlParser* parser) {
+    VlNode* expression = parse_operand(parser);
+    if (!expression) return nullptr;
+    while (is_operator(parser->current.type)) {
+        VlTokenType op = parser->current.type;
+        advance(parser);
+        VlNode* right = parse_operand(parser);  // may be null; the expression goes on
+        VlNode* binary = new_node(parser, NODE_BINARY);
+        binary->as.binary.op = op;
+        binary->as.binary.left = expression;
+        binary->as.binary.right = right;
+        expression = binary;
+    }
+    return expression;
+}
+
+static VlNode* parse_store(VlParser* parser) {
+    if (parser->current.type != TOKEN_IDENTIFIER) {
+        parser->had_error = true;  // no message: the last one stays
+        return nullptr;
+    }
+    VlNode* node = new_node(parser, NODE_STORE);
+    node->as.store.name = parser->current.text;
+    node->as.store.var_type = TOKEN_TYPE_WORD;
+    advance(parser);
+    if (parser->current.type == TOKEN_AS) {
+        advance(parser);
+        node->as.store.var_type = parser->current.type;
+        advance(parser);
+    }
+    if (parser->current.type == TOKEN_ASSIGN) advance(parser);
+    node->as.store.value = parse_expression(parser);
+    return node;
+}
+
+static VlNode* parse_count(VlParser* parser, const VlToken& keyword) {
+    if (parser->depth >= MAX_NESTING) {
+        error_too_deep(parser, "Loops", keyword);
+        return nullptr;
+    }
+    VlNode* node = new_node(parser, NODE_COUNT);
+    node->as.count.name = parser->current.text;  // null when the token has no text
+    advance(parser);
+    if (parser->current.type == TOKEN_FROM) advance(parser);
+    node->as.count.from = parse_expression(parser);
+    if (parser->current.type == TOKEN_TO) advance(parser);
+    node->as.count.to = parse_expression(parser);
+
+    NodeList body = new_list(parser, NODE_BLOCK, 16);
+    parser->depth++;
+    while (parser->current.type != TOKEN_STOP && parser->current.type != TOKEN_EOF) {
+        if (parser->current.type == TOKEN_NEWLINE) {
+            advance(parser);
+        } else if (VlNode* statement = parse_statement(parser)) {
+            append(parser, body, statement);
+        }
+    }
+    parser->depth--;
+    if (parser->current.type == TOKEN_STOP) advance(parser);
+    node->as.count.body = body.node;
+    return node;
+}
+
+static VlNode* parse_statement(VlParser* parser) {
+    const VlToken keyword = parser->current;
+    advance(parser);
+    switch (keyword.type) {
+        case TOKEN_DISPLAY: {
+            VlNode* node = new_node(parser, NODE_DISPLAY);
+            node->as.display.expr = parse_expression(parser);
+            return node;
+        }
+        case TOKEN_STORE: return parse_store(parser);
+        case TOKEN_COUNT: return parse_count(parser, keyword);
+        default: return nullptr;  // a word that begins no statement is skipped
+    }
+}
+
+VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer) {
+    auto* parser = static_cast<VlParser*>(vl_arena_must_alloc_zero(arena, sizeof(VlParser)));
+    parser->lexer = lexer;
+    parser->arena = arena;
+    parser->had_error = false;
+    advance(parser);
+    advance(parser);
+    return parser;
+}
+
 VlNode* vl_parse_program(VlParser* parser) {
-    auto* n = static_cast<VlNode*>(vl_arena_must_alloc_zero(parser->arena, sizeof(VlNode)));
-    return n;
+    NodeList program = new_list(parser, NODE_PROGRAM, 32);
+    if (parser->current.type == TOKEN_START) advance(parser);
+    for (;;) {
+        switch (parser->current.type) {
+            case TOKEN_EOF: return program.node;
+            case TOKEN_STOP: advance(parser); return program.node;
+            case TOKEN_NEWLINE: advance(parser); break;
+            default:
+                if (VlNode* statement = parse_statement(parser)) append(parser, program, statement);
+                break;
+        }
+    }
 }

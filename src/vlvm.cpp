@@ -1,19 +1,235 @@
+// The register machine: chunks, validation, and the threaded interpreter.
 #include "vlvm.h"
+
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+
 VlVM* vlvm_create(VlArena* arena) {
-    auto* vm = static_cast<VlVM*>(vl_arena_must_alloc_zero(arena, sizeof(VlVM)));
-    vm->arena = arena; vlvm_init_chunk(&vm->chunk, arena); return vm;
+    auto* machine = static_cast<VlVM*>(vl_arena_must_alloc_zero(arena, sizeof(VlVM)));
+    machine->arena = arena;
+    vlvm_init_chunk(&machine->chunk, arena);
+    return machine;
 }
+
 void vlvm_init_chunk(VlChunk* chunk, VlArena* arena) {
-    chunk->code = static_cast<VlInstruction*>(vl_arena_must_alloc(arena, 64 * sizeof(VlInstruction)));
-    chunk->count = 0; chunk->capacity = 64;
+    chunk->code = static_cast<VlInstruction*>(
+        vl_arena_must_alloc(arena, VL_CHUNK_INITIAL_CAPACITY * sizeof(VlInstruction)));
+    chunk->count = 0;
+    chunk->capacity = VL_CHUNK_INITIAL_CAPACITY;
 }
+
 void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* arena) {
     if (chunk->count >= chunk->capacity) {
-        auto* code = static_cast<VlInstruction*>(vl_arena_must_alloc(arena, 2 * chunk->capacity * sizeof(VlInstruction)));
+        if (chunk->capacity > SIZE_MAX / 2 / sizeof(VlInstruction)) vl_out_of_memory();
+        uint64_t capacity = chunk->capacity * 2;
+        auto* code = static_cast<VlInstruction*>(vl_arena_must_alloc(arena, capacity * sizeof(VlInstruction)));
         std::memcpy(code, chunk->code, chunk->count * sizeof(VlInstruction));
-        chunk->code = code; chunk->capacity *= 2;
+        chunk->code = code;  // the old array stays in the arena
+        chunk->capacity = capacity;
     }
     chunk->code[chunk->count++] = instruction;
 }
-int vlvm_run(VlVM* machine) { return machine && machine->chunk.count ? 1 : 0; }
+
+namespace {
+
+// A chunk is run only when every opcode has a handler, every jump lands
+// inside the chunk, the start is inside it and the last instruction halts:
+// then the dispatch itself needs no checks and can never run off the end.
+bool chunk_is_valid(const VlChunk& chunk, uint64_t pc) {
+    if (chunk.count == 0 || pc >= chunk.count) return false;
+    if (chunk.code[chunk.count - 1].opcode != OP_HALT) return false;
+    for (uint64_t i = 0; i < chunk.count; i++) {
+        const VlInstruction& instruction = chunk.code[i];
+        if (instruction.opcode >= VL_OPCODE_COUNT) return false;
+        bool jumps = instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO;
+        if (jumps && instruction.target >= chunk.count) return false;
+    }
+    return true;
+}
+
+// Subtraction, multiplication, division and the zero test read a number;
+// a string there counts as 0, the same on every run and platform.
+inline double number_of(const VlValue& value) {
+    return value.type == VALUE_NUMBER ? value.number : 0.0;
+}
+
+// glibc's spelling of the values that are not finite, used everywhere.
+const char* non_finite_text(double value) {
+    if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+    return value < 0 ? "-inf" : "inf";
+}
+
+// Writes a number into `out` with "%.0f" (as concatenation shows it).
+void format_whole(char* out, size_t size, double value) {
+    if (std::isfinite(value))
+        std::snprintf(out, size, "%.0f", value);
+    else
+        std::snprintf(out, size, "%s", non_finite_text(value));
+}
+
+void print_value(const VlValue& value) {
+    if (value.type == VALUE_STRING) {
+        std::puts(value.string ? value.string : "");
+    } else {
+        double v = value.number;
+        // Whole numbers inside the signed 64-bit range print as integers.
+        if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
+            static_cast<double>(static_cast<long long>(v)) == v) {
+            std::printf("%lld\n", static_cast<long long>(v));
+        } else if (std::isfinite(v)) {
+            std::printf("%g\n", v);
+        } else {
+            std::printf("%s\n", non_finite_text(v));
+        }
+    }
+    std::fflush(stdout);
+}
+
+// Appends `text` at `used`, stopping one byte short of `size`; returns the
+// new length.  The buffer stays NUL-terminated.
+size_t append_cut(char* buffer, size_t size, size_t used, const char* text) {
+    if (text)
+        while (*text && used + 1 < size) buffer[used++] = *text++;
+    buffer[used] = '\0';
+    return used;
+}
+
+void add_values(VlVM* machine, VlValue& dst, VlValue a, VlValue b) {
+    if (a.type == VALUE_NUMBER && b.type == VALUE_NUMBER) {
+        dst.type = VALUE_NUMBER;
+        dst.number = a.number + b.number;
+        return;
+    }
+    char left[400], right[400];
+    const char* a_text = a.string;
+    const char* b_text = b.string;
+    if (a.type == VALUE_NUMBER) {
+        format_whole(left, sizeof left, a.number);
+        a_text = left;
+    }
+    if (b.type == VALUE_NUMBER) {
+        format_whole(right, sizeof right, b.number);
+        b_text = right;
+    }
+    // The joined text is cut, silently, to the 511 bytes the buffer holds.
+    char buffer[512];
+    size_t used = append_cut(buffer, sizeof buffer, 0, a_text);
+    append_cut(buffer, sizeof buffer, used, b_text);
+    char* copy = vl_arena_strdup(machine->arena, buffer);
+    if (!copy) vl_out_of_memory();
+    dst.type = VALUE_STRING;
+    dst.string = copy;
+}
+
+inline void set_number(VlValue& dst, double number) {
+    dst.type = VALUE_NUMBER;
+    dst.number = number;
+}
+
+}  // namespace
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"  // labels as values: computed goto
+#define VL_THREADED 1
+#endif
+
+int vlvm_run(VlVM* machine) {
+    if (!machine || machine->chunk.count == 0) return 0;
+    if (!chunk_is_valid(machine->chunk, machine->pc)) return 0;
+
+    const VlInstruction* code = machine->chunk.code;
+    VlValue* reg = machine->registers;
+    const VlInstruction* ip = code + machine->pc;
+
+#if VL_THREADED
+    // Direct threading: every handler ends by jumping straight to the
+    // handler of the next instruction.
+    static void* const dispatch_table[VL_OPCODE_COUNT] = {
+        &&op_load_const, &&op_load_str, &&op_move, &&op_add, &&op_sub,  &&op_mul,
+        &&op_div,        &&op_print,    &&op_jump, &&op_jump_if_zero,    &&op_halt,
+    };
+#define CASE(label) label:
+#define NEXT() goto* dispatch_table[ip->opcode]
+    NEXT();
+#else
+#define CASE(label) case label##_index:
+#define NEXT() continue
+    enum {
+        op_load_const_index = OP_LOAD_CONST, op_load_str_index = OP_LOAD_STR, op_move_index = OP_MOVE,
+        op_add_index = OP_ADD, op_sub_index = OP_SUB, op_mul_index = OP_MUL, op_div_index = OP_DIV,
+        op_print_index = OP_PRINT, op_jump_index = OP_JUMP, op_jump_if_zero_index = OP_JUMP_IF_ZERO,
+        op_halt_index = OP_HALT,
+    };
+    for (;;) switch (ip->opcode) {
+#endif
+
+    CASE(op_load_const) {
+        set_number(reg[ip->dst], ip->number);
+        ip++;
+        NEXT();
+    }
+    CASE(op_load_str) {
+        reg[ip->dst].type = VALUE_STRING;
+        reg[ip->dst].string = ip->string;
+        ip++;
+        NEXT();
+    }
+    CASE(op_move) {
+        reg[ip->dst] = reg[ip->src1];
+        ip++;
+        NEXT();
+    }
+    CASE(op_add) {
+        const VlInstruction* current = ip++;
+        machine->pc = static_cast<uint64_t>(ip - code);
+        add_values(machine, reg[current->dst], reg[current->src1], reg[current->src2]);
+        NEXT();
+    }
+    CASE(op_sub) {
+        set_number(reg[ip->dst], number_of(reg[ip->src1]) - number_of(reg[ip->src2]));
+        ip++;
+        NEXT();
+    }
+    CASE(op_mul) {
+        set_number(reg[ip->dst], number_of(reg[ip->src1]) * number_of(reg[ip->src2]));
+        ip++;
+        NEXT();
+    }
+    CASE(op_div) {
+        double divisor = number_of(reg[ip->src2]);
+        double dividend = number_of(reg[ip->src1]);
+        set_number(reg[ip->dst], divisor == 0.0 ? 0.0 : dividend / divisor);
+        ip++;
+        NEXT();
+    }
+    CASE(op_print) {
+        const VlInstruction* current = ip++;
+        machine->pc = static_cast<uint64_t>(ip - code);
+        print_value(reg[current->src1]);
+        NEXT();
+    }
+    CASE(op_jump) {
+        ip = code + ip->target;
+        NEXT();
+    }
+    CASE(op_jump_if_zero) {
+        ip = number_of(reg[ip->src1]) == 0.0 ? code + ip->target : ip + 1;
+        NEXT();
+    }
+    CASE(op_halt) {
+        machine->pc = static_cast<uint64_t>(ip - code);
+        return 1;
+    }
+
+#if !VL_THREADED
+    }
+#endif
+#undef CASE
+#undef NEXT
+}
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
