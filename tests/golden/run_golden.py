@@ -92,6 +92,9 @@ def main():
     parser.add_argument("--emulator", default="")
     parser.add_argument("files", nargs="+")
     options = parser.parse_args()
+    options.exe = os.path.abspath(options.exe)
+    if options.emulator:
+        options.emulator = os.path.abspath(options.emulator)
     passed = failed = skipped = 0
     for path in options.files:
         with open(path, "rb") as f:
