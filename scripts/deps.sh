@@ -15,6 +15,7 @@ needs=(
 if [ "$what" = test ]; then
   needs+=(
     "clang++-14 clang-14"
+    "/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev"
     "x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix"
     "x86_64-w64-mingw32-gcc-posix gcc-mingw-w64-x86-64-posix"
     "x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64"

@@ -1,0 +1,145 @@
+// Throughput of each stage: lexing and parsing in lines per second, the
+// compiler per script, the machine per instruction, the arena per request.
+//   build/gcc/bench/bench_pipeline --benchmark_counters_tabular=true
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "vl_compiler.h"
+#include "vl_lexer.h"
+#include "vl_parser.h"
+#include "vlvm.h"
+
+namespace {
+
+// A script of `lines` ordinary lines: stores, arithmetic, strings, loops.
+std::string make_script(int lines) {
+    static const char* const shapes[] = {
+        "store total = total plus 3 into 2\n",
+        "store name = \"item \" plus total\n",
+        "count i from 1 to 10\n",
+        "    store x = (i plus 1) divided by 2 minus 0.5 // halves\n",
+        "stop\n",
+        "store y = x * 4 - total / 3\n",
+    };
+    std::string script;
+    for (int i = 0; i < lines; i++) script += shapes[i % 6];
+    return script;
+}
+
+void BM_Lexer(benchmark::State& state) {
+    std::string script = make_script(10000);
+    VlArena* arena = vl_arena_create(1 << 20);
+    for (auto _ : state) {
+        vl_arena_reset(arena);
+        VlLexer* lexer = vl_lexer_create(arena, script.c_str());
+        size_t tokens = 0;
+        while (vl_lexer_next_token(lexer).type != TOKEN_EOF) tokens++;
+        benchmark::DoNotOptimize(tokens);
+    }
+    vl_arena_destroy(arena);
+    state.counters["lines/s"] = benchmark::Counter(10000.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Lexer);
+
+void BM_Parser(benchmark::State& state) {
+    std::string script = make_script(10000);
+    VlArena* arena = vl_arena_create(1 << 20);
+    for (auto _ : state) {
+        vl_arena_reset(arena);
+        VlParser* parser = vl_parser_create(arena, vl_lexer_create(arena, script.c_str()));
+        benchmark::DoNotOptimize(vl_parse_program(parser));
+    }
+    vl_arena_destroy(arena);
+    state.counters["lines/s"] = benchmark::Counter(10000.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Parser);
+
+// Parse and compile a 100-line script, as a run of a typical script does.
+void BM_Compile(benchmark::State& state) {
+    std::string script = make_script(100);
+    VlArena* arena = vl_arena_create(1 << 20);
+    for (auto _ : state) {
+        vl_arena_reset(arena);
+        VlParser* parser = vl_parser_create(arena, vl_lexer_create(arena, script.c_str()));
+        VlNode* program = vl_parse_program(parser);
+        VlVM* vm = vlvm_create(arena);
+        VlCompiler* compiler = vl_compiler_create(arena, &vm->chunk);
+        benchmark::DoNotOptimize(vl_compile(compiler, program));
+    }
+    vl_arena_destroy(arena);
+}
+BENCHMARK(BM_Compile)->Unit(benchmark::kMicrosecond);
+
+VlInstruction make(uint32_t opcode, uint8_t dst, uint8_t src1, uint8_t src2, double number = 0, uint64_t target = 0) {
+    VlInstruction instruction{};
+    instruction.opcode = opcode;
+    instruction.dst = dst;
+    instruction.src1 = src1;
+    instruction.src2 = src2;
+    instruction.number = number;
+    instruction.target = target;
+    return instruction;
+}
+
+// A counted loop of 1,000,000 turns, four instructions each: the cost of
+// dispatch and of the numeric handlers.
+void BM_MachineLoop(benchmark::State& state) {
+    constexpr double turns = 1000000;
+    VlArena* arena = vl_arena_create(0);
+    VlVM* vm = vlvm_create(arena);
+    const VlInstruction code[] = {
+        make(OP_LOAD_CONST, 0, 0, 0, turns), make(OP_LOAD_CONST, 1, 0, 0, 1), make(OP_LOAD_CONST, 2, 0, 0, 0),
+        make(OP_JUMP_IF_ZERO, 0, 0, 0, 0, 8),  make(OP_SUB, 0, 0, 1),         make(OP_ADD, 2, 2, 1),
+        make(OP_MUL, 3, 2, 1),                 make(OP_JUMP, 0, 0, 0, 0, 3),  make(OP_HALT, 0, 0, 0),
+    };
+    for (const VlInstruction& instruction : code) vlvm_write_instruction(&vm->chunk, instruction, arena);
+    for (auto _ : state) {
+        vm->pc = 0;
+        benchmark::DoNotOptimize(vlvm_run(vm));
+    }
+    double executed = 3 + turns * 5 + 2;
+    state.counters["ns/instr"] = benchmark::Counter(executed * double(state.iterations()),
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    vl_arena_destroy(arena);
+}
+BENCHMARK(BM_MachineLoop)->Unit(benchmark::kMillisecond);
+
+// String joins: formatting and an arena copy each.
+void BM_MachineConcat(benchmark::State& state) {
+    static const char text[] = "item ";
+    VlArena* arena = vl_arena_create(1 << 20);
+    for (auto _ : state) {
+        state.PauseTiming();
+        vl_arena_reset(arena);
+        VlVM* vm = vlvm_create(arena);
+        VlInstruction load = make(OP_LOAD_STR, 0, 0, 0);
+        load.string = text;
+        vlvm_write_instruction(&vm->chunk, load, arena);
+        vlvm_write_instruction(&vm->chunk, make(OP_LOAD_CONST, 1, 0, 0, 42), arena);
+        for (int i = 0; i < 1000; i++) vlvm_write_instruction(&vm->chunk, make(OP_ADD, 2, 0, 1), arena);
+        vlvm_write_instruction(&vm->chunk, make(OP_HALT, 0, 0, 0), arena);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(vlvm_run(vm));
+    }
+    state.counters["ns/join"] = benchmark::Counter(1000.0 * double(state.iterations()),
+                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    vl_arena_destroy(arena);
+}
+BENCHMARK(BM_MachineConcat)->Unit(benchmark::kMicrosecond);
+
+void BM_ArenaAlloc(benchmark::State& state) {
+    VlArena* arena = vl_arena_create(0);
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; i++) benchmark::DoNotOptimize(vl_arena_alloc(arena, 24));
+        vl_arena_reset(arena);
+    }
+    state.counters["ns/alloc"] = benchmark::Counter(1000.0 * double(state.iterations()),
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    vl_arena_destroy(arena);
+}
+BENCHMARK(BM_ArenaAlloc);
+
+}  // namespace
+
+BENCHMARK_MAIN();
