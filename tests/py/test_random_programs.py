@@ -189,3 +189,28 @@ def test_mangled_programs_end_cleanly(velm):
             with open(path, "wb") as f:
                 f.write("".join(data).encode("utf-8"))
             check_clean_end(velm.run(path))
+
+
+def test_a_hundred_thousand_statements_run_as_on_an_unlimited_machine(velm):
+    rng = random.Random(6)
+    lines, trees = [], []
+    gen = Generator(rng, NAMES)
+    for i in range(100000):
+        text, tree = gen.expression()
+        if i % 2:
+            lines.append("display " + text)
+            trees.append(("display", tree))
+        else:
+            name = rng.choice(NAMES)
+            lines.append(f"store {name} = {text}")
+            trees.append(("store", name, tree))
+    out = []
+    evaluate(trees, {}, out)
+    with tempfile.TemporaryDirectory() as work:
+        path = os.path.join(work, "long.velm")
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        done = velm.run(path, timeout=300)
+    check_clean_end(done)
+    assert done.returncode == 0
+    assert done.stdout == velm.text("".join(line + "\n" for line in out).encode())
