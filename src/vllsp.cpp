@@ -273,14 +273,14 @@ Header read_header() {
 
         std::string_view text = line;
         size_t at = find_content_length(text);
-        if (at != std::string_view::npos && (at > 0 || cut)) {
-            have_length = bad = false;  // what came before was not a header
-            text.remove_prefix(at);
-        } else if (cut) {
-            bad = true;
+        if (at == std::string_view::npos) {  // other headers do not matter
+            bad = bad || cut;
             continue;
         }
-        if (at == std::string_view::npos) continue;  // other headers do not matter
+        if (at > 0 || cut) {  // what came before was not a header
+            have_length = bad = false;
+            text.remove_prefix(at);
+        }
         size_t n = 0;
         if (!parse_length(text.substr(15), &n) || (have_length && n != length)) bad = true;
         have_length = true;
@@ -310,11 +310,11 @@ void vl_lsp_start_server(VlArena*) {
     std::fwrite(kStartup.data(), 1, kStartup.size(), stderr);
     std::fflush(stderr);
 
-    std::string content;
     for (;;) {
         Header header = read_header();
         if (header.block == Block::ended) return;
         if (header.block == Block::unusable) continue;
+        std::string content;
         bool stored = header.length <= kMaxContent;
         if (stored) {
             try {
