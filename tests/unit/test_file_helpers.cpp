@@ -48,11 +48,11 @@ TEST_F(FileHelpers, ReadsEmptyFilesAndFilesHoldingNulBytesWhole) {
     EXPECT_EQ(empty[0], '\0');
 
     const std::string bytes("a\0b\0\0c", 6);
-    spill(dir_ / "nul", bytes);
+    spill(dir_ / "zeros", bytes);
     VlReadStatus status = VL_READ_UNREADABLE;
-    EXPECT_EQ(read_heap(dir_ / "nul", &status), bytes);
+    EXPECT_EQ(read_heap(dir_ / "zeros", &status), bytes);
     EXPECT_EQ(status, VL_READ_OK);
-    EXPECT_STREQ(vl_file_read(arena_, (dir_ / "nul").c_str()), "a");
+    EXPECT_STREQ(vl_file_read(arena_, (dir_ / "zeros").c_str()), "a");
 }
 
 TEST_F(FileHelpers, MissingFilesAndDirectoriesAreUnreadable) {

@@ -83,7 +83,7 @@ TEST_F(FmtFile, RewritesInPlaceAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(FmtFile, RefusesAFileHoldingANulByte) {
-    std::string path = dir_ / "nul.velm";
+    std::string path = dir_ / "zero.velm";
     const std::string original("start\ndisplay 1\0\n  display 2\nstop\n", 34);
     spill(path, original);
     EXPECT_EQ(vl_fmt_format_file(arena_, path.c_str()), 0);
