@@ -83,8 +83,24 @@ void reindent(const char* source, FmtOut& out) {
     }
 }
 
-// Reads a whole file into the arena with its length, so that a NUL byte
-// inside it can be told from the end.
+// Two passes: the first sizes the text exactly (deep nesting can need far
+// more than twice the source), the second fills it.  Null when the text
+// would be too large or the arena cannot hold it.
+char* format_text(VlArena* arena, const char* source, size_t* length) {
+    FmtOut sizing{nullptr, 0, false};
+    reindent(source, sizing);
+    if (sizing.overflow || sizing.length >= VL_FILE_MAX_SIZE) return nullptr;
+    auto* text = static_cast<char*>(vl_arena_alloc(arena, sizing.length + 1));
+    if (!text) return nullptr;
+    FmtOut out{text, 0, false};
+    reindent(source, out);
+    text[out.length] = '\0';
+    *length = out.length;
+    return text;
+}
+
+// Files are read with their length, so that a NUL byte inside one can be
+// told from the end.
 void* reserve_in_arena(void* arena, size_t size) { return vl_arena_alloc(static_cast<VlArena*>(arena), size); }
 
 // ---- REPL ----
@@ -116,15 +132,8 @@ constexpr const char* DASHES = "------------------------------------------------
 
 char* vl_fmt_format_code(VlArena* arena, const char* source) {
     if (!source) return nullptr;
-    FmtOut sizing{nullptr, 0, false};
-    reindent(source, sizing);
-    if (sizing.overflow) return nullptr;
-    auto* text = static_cast<char*>(vl_arena_alloc(arena, sizing.length + 1));
-    if (!text) return nullptr;
-    FmtOut out{text, 0, false};
-    reindent(source, out);
-    text[out.length] = '\0';
-    return text;
+    size_t length = 0;
+    return format_text(arena, source, &length);
 }
 
 int vl_fmt_format_file(VlArena* arena, const char* path) {
@@ -144,15 +153,13 @@ int vl_fmt_format_file(VlArena* arena, const char* path) {
         std::printf("[vlfmt] Refusing to format '%s': the file holds a NUL byte.\n", path);
         return 0;
     }
-    FmtOut sizing{nullptr, 0, false};
-    reindent(source, sizing);
-    if (sizing.overflow || sizing.length >= VL_FILE_MAX_SIZE) {
-        std::printf("[vlfmt] Formatted '%s' would be too large (2 GiB or more).\n", path);
+    size_t formatted = 0;
+    char* text = format_text(arena, source, &formatted);
+    if (!text) {
+        std::printf("[vlfmt] Could not format '%s': the result would be too large.\n", path);
         return 0;
     }
-    char* text = vl_fmt_format_code(arena, source);
-    if (!text) vl_out_of_memory();
-    if (!vl_file_replace(path, text, sizing.length)) {
+    if (!vl_file_replace(path, text, formatted)) {
         std::printf("[vlfmt] Could not write file '%s'\n", path);
         return 0;
     }
