@@ -13,3 +13,6 @@ void vl_platform_stdout_binary();
 
 // Standard input passes bytes unchanged (no carriage-return removal).
 void vl_platform_stdin_binary();
+
+// A write to a pipe whose reader has gone fails instead of ending the process.
+void vl_platform_ignore_broken_pipe();

@@ -134,6 +134,12 @@ bool vl_file_replace(const char* path, const char* bytes, size_t length) {
     if (!path || (!bytes && length)) return false;
     std::error_code error;
     fs::path target(path);
+    // Through a symbolic link the file it names is replaced, not the link.
+    if (fs::is_symlink(target, error)) {
+        fs::path resolved = fs::canonical(target, error);
+        if (error) return false;
+        target = resolved;
+    }
     fs::file_status original = fs::status(target, error);
     if (error) original = fs::file_status();
 

@@ -307,6 +307,7 @@ bool skip_bytes(size_t n) {
 void vl_lsp_start_server(VlArena*) {
     vl_platform_stdin_binary();
     vl_platform_stdout_binary();
+    vl_platform_ignore_broken_pipe();  // an editor that goes away ends the server quietly
     std::fwrite(kStartup.data(), 1, kStartup.size(), stderr);
     std::fflush(stderr);
 

@@ -1,6 +1,7 @@
 // POSIX side of the operating-system layer.
 #include "vl_platform.h"
 
+#include <csignal>
 #include <sys/mman.h>
 
 void* vl_platform_pages_alloc(size_t size) {
@@ -17,3 +18,7 @@ void vl_platform_stdout_binary() {
 }
 
 void vl_platform_stdin_binary() {}
+
+void vl_platform_ignore_broken_pipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}

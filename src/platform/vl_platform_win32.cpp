@@ -22,3 +22,7 @@ void vl_platform_stdout_binary() {
 void vl_platform_stdin_binary() {
     _setmode(_fileno(stdin), _O_BINARY);
 }
+
+void vl_platform_ignore_broken_pipe() {
+    // Windows reports a closed pipe as a failed write already.
+}

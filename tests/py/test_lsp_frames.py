@@ -265,3 +265,17 @@ def test_frames_are_exact_and_the_server_ends_after_shutdown(velm):
     assert result.stdout == b"".join(b"Content-Length: %d\r\n" % n + TYPE + b"\r\n" + body
                                      for body, n in expected)
     assert [len(body) for body, _ in expected] == [166, 355, 38]
+
+
+def test_an_editor_that_stops_reading_ends_the_server_quietly(velm):
+    # The answer goes to a pipe whose reader has gone: the write fails and
+    # the server ends with 0 instead of being killed by the broken pipe.
+    server = subprocess.Popen(velm.command("lsp"), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE)
+    server.stdout.close()
+    server.stdin.write(request(1, "initialize", {}) + request(2, "textDocument/completion", {}))
+    server.stdin.flush()
+    time.sleep(0.5)
+    server.stdin.close()
+    assert server.wait(timeout=60) == 0
+    assert b"Started over stdio" in server.stderr.read()

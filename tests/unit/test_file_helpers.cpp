@@ -108,6 +108,18 @@ TEST_F(FileHelpers, ReplaceSwapsContentsAndLeavesNoTemporaryFile) {
     EXPECT_EQ(dir_.entry_count(), 2u);
 }
 
+TEST_F(FileHelpers, ReplaceThroughASymbolicLinkRewritesTheFileItNames) {
+    std::string real = dir_ / "real.velm", link = dir_ / "link.velm";
+    spill(real, "old");
+    std::error_code error;
+    fs::create_symlink(real, link, error);
+    if (error) GTEST_SKIP() << "symbolic links unavailable: " << error.message();
+    EXPECT_TRUE(vl_file_replace(link.c_str(), "new", 3));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(slurp(real), "new");
+    EXPECT_EQ(dir_.entry_count(), 2u);
+}
+
 TEST_F(FileHelpers, ReplaceLeavesADirectoryInTheTargetsPlaceAlone) {
     fs::create_directory(dir_ / "d");
     spill(dir_ / "d/inner", "kept");
