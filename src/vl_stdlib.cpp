@@ -184,15 +184,15 @@ bool vl_file_replace(const char* path, const char* bytes, size_t length) {
 
 namespace {
 
-constexpr char default_body[] = "<h1>VELMORINE Native HTTP Server Live!</h1>";
+constexpr char DEFAULT_BODY[] = "<h1>VELMORINE Native HTTP Server Live!</h1>";
 
 // A client is answered once its request head has arrived, or after
-// request_wait_ms whatever it sent.  After the answer it may finish sending
-// (a request body, say) for drain_wait_ms before the connection closes.
-constexpr int request_wait_ms = 2000;
-constexpr int drain_wait_ms = 5000;
-constexpr size_t request_head_limit = 64 * 1024;
-constexpr size_t request_drain_limit = 16 * 1024 * 1024;
+// REQUEST_WAIT_MS whatever it sent.  After the answer it may finish sending
+// (a request body, say) for DRAIN_WAIT_MS before the connection closes.
+constexpr int REQUEST_WAIT_MS = 2000;
+constexpr int DRAIN_WAIT_MS = 5000;
+constexpr size_t REQUEST_HEAD_LIMIT = 64 * 1024;
+constexpr size_t REQUEST_DRAIN_LIMIT = 16 * 1024 * 1024;
 
 struct NetLibrary {
     bool started = vl_net_start();
@@ -228,10 +228,10 @@ int milliseconds_left(Clock::time_point deadline) {
 // client's end of sending, or the deadline.  The request itself is not used:
 // every request gets the same answer.
 void read_request_head(VlSocket client) {
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(request_wait_ms);
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(REQUEST_WAIT_MS);
     std::string head;
     char chunk[4096];
-    while (head.size() < request_head_limit) {
+    while (head.size() < REQUEST_HEAD_LIMIT) {
         ptrdiff_t count = vl_net_receive(client, chunk, sizeof chunk, milliseconds_left(deadline));
         if (count <= 0) return;
         size_t from = head.size() < 3 ? 0 : head.size() - 3;
@@ -244,9 +244,9 @@ void read_request_head(VlSocket client) {
 // Discards what the client still sends until it closes, so that closing our
 // end does not reset the connection while the answer is on its way.
 void drain_request(VlSocket client) {
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(drain_wait_ms);
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(DRAIN_WAIT_MS);
     char chunk[16384];
-    for (size_t drained = 0; drained < request_drain_limit;) {
+    for (size_t drained = 0; drained < REQUEST_DRAIN_LIMIT;) {
         ptrdiff_t count = vl_net_receive(client, chunk, sizeof chunk, milliseconds_left(deadline));
         if (count <= 0) return;
         drained += static_cast<size_t>(count);
@@ -293,7 +293,7 @@ bool vl_http_server_start(void*, int32_t port, const char* body) {
     listener.close();  // later clients are refused at once instead of waiting in the backlog
     if (!client.valid()) return true;
     read_request_head(client.handle);
-    send_response(client.handle, body ? body : default_body);
+    send_response(client.handle, body ? body : DEFAULT_BODY);
     vl_net_shutdown_send(client.handle);
     drain_request(client.handle);
     return true;
@@ -301,8 +301,8 @@ bool vl_http_server_start(void*, int32_t port, const char* body) {
 
 namespace {
 
-constexpr WCHAR gui_class_name[] = VL_W("VELMORINE_GUI_CLASS");
-constexpr int title_units = 256;
+constexpr WCHAR GUI_CLASS_NAME[] = VL_W("VELMORINE_GUI_CLASS");
+constexpr int TITLE_UNITS = 256;
 
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_DESTROY) {
@@ -320,13 +320,13 @@ int utf16_units(const char* text, int bytes) {
 // Converts a UTF-8 title into `wide` (zeroed by the caller).  A title that
 // needs more units than the buffer holds beside its NUL is cut at the last
 // code point that fits, never inside one.
-void convert_title(const char* title, WCHAR (&wide)[title_units]) {
+void convert_title(const char* title, WCHAR (&wide)[TITLE_UNITS]) {
     if (!title) return;
-    constexpr int room = title_units - 1;
+    constexpr int room = TITLE_UNITS - 1;
     // Every unit comes from at least one byte and at most three, so a fitting
-    // prefix is shorter than 3 * title_units bytes.
+    // prefix is shorter than 3 * TITLE_UNITS bytes.
     size_t full = std::strlen(title);
-    int length = static_cast<int>(std::min(full, static_cast<size_t>(4 * title_units)));
+    int length = static_cast<int>(std::min(full, static_cast<size_t>(4 * TITLE_UNITS)));
     int fit = length;
     if (full != static_cast<size_t>(length) || utf16_units(title, length) > room) {
         int low = 0, high = length;  // the longest prefix that fits, found by bisection
@@ -351,12 +351,12 @@ int32_t vl_gui_create_window(const char* title, int32_t width, int32_t height) {
     window_class.lpfnWndProc = WndProc;
     window_class.hInstance = instance;
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<intptr_t>(COLOR_WINDOW + 1));
-    window_class.lpszClassName = gui_class_name;
+    window_class.lpszClassName = GUI_CLASS_NAME;
     RegisterClassW(&window_class);  // fails once the class exists, which then serves again
 
-    WCHAR wide_title[title_units] = {};
+    WCHAR wide_title[TITLE_UNITS] = {};
     convert_title(title, wide_title);
-    HWND window = CreateWindowExW(0, gui_class_name, wide_title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
+    HWND window = CreateWindowExW(0, GUI_CLASS_NAME, wide_title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
                                   CW_USEDEFAULT, width, height, nullptr, nullptr, instance, nullptr);
     if (!window) return 0;
 

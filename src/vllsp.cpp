@@ -19,30 +19,30 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr size_t kMaxContent = size_t{64} << 20;  // larger contents are skipped unread
-constexpr size_t kMaxHeaderLine = 4096;            // a longer header line keeps only its tail
+constexpr size_t MAX_CONTENT = size_t{64} << 20;  // larger contents are skipped unread
+constexpr size_t MAX_HEADER_LINE = 4096;            // a longer header line keeps only its tail
 
-constexpr std::string_view kStartup = "[VLLSP] Pure C Language Server v3.0 Started over stdio.\n";
+constexpr std::string_view STARTUP_LINE = "[VLLSP] Pure C Language Server v3.0 Started over stdio.\n";
 
 // Response bodies around the request's id.
-constexpr std::string_view kHead = "{\"jsonrpc\":\"2.0\",\"id\":";
-constexpr std::string_view kInitialize =
+constexpr std::string_view REPLY_HEAD = "{\"jsonrpc\":\"2.0\",\"id\":";
+constexpr std::string_view INITIALIZE_RESULT =
     ",\"result\":{\"capabilities\":{\"textDocumentSync\":1,\"completionProvider\":"
     "{\"resolveProvider\":true},\"hoverProvider\":true,\"definitionProvider\":true}}}";
-constexpr std::string_view kCompletion =
+constexpr std::string_view COMPLETION_RESULT =
     ",\"result\":[{\"label\":\"display\",\"kind\":14,\"detail\":\"Print to console\"},"
     "{\"label\":\"store\",\"kind\":14,\"detail\":\"Declare variable\"},"
     "{\"label\":\"check\",\"kind\":14,\"detail\":\"If condition\"},"
     "{\"label\":\"count\",\"kind\":14,\"detail\":\"Count loop\"},"
     "{\"label\":\"start\",\"kind\":14,\"detail\":\"Program entry\"},"
     "{\"label\":\"stop\",\"kind\":14,\"detail\":\"Program exit\"}]}";
-constexpr std::string_view kNullResult = ",\"result\":null}";
+constexpr std::string_view NULL_RESULT = ",\"result\":null}";
 
 // JSON-RPC error codes.
-constexpr int kParseError = -32700;
-constexpr int kInvalidRequest = -32600;
-constexpr int kMethodNotFound = -32601;
-constexpr int kInvalidParams = -32602;
+constexpr int PARSE_ERROR = -32700;
+constexpr int INVALID_REQUEST = -32600;
+constexpr int METHOD_NOT_FOUND = -32601;
+constexpr int INVALID_PARAMS = -32602;
 
 // Writes one frame and flushes it; false once nobody reads our output.
 bool send_frame(std::string_view body) {
@@ -58,8 +58,8 @@ bool send_frame(std::string_view body) {
 
 bool send_reply(std::string_view id, std::string_view tail) {
     std::string body;
-    body.reserve(kHead.size() + id.size() + tail.size());
-    body.append(kHead).append(id).append(tail);
+    body.reserve(REPLY_HEAD.size() + id.size() + tail.size());
+    body.append(REPLY_HEAD).append(id).append(tail);
     return send_frame(body);
 }
 
@@ -164,7 +164,7 @@ bool handle_message(std::string_view content) {
     json msg = json::parse(content, nullptr, false);
     if (msg.is_discarded()) {
         std::string_view id = salvage_id(content);
-        return id.empty() || send_error(id, kParseError, "Parse error");
+        return id.empty() || send_error(id, PARSE_ERROR, "Parse error");
     }
     if (!msg.is_object()) return true;
 
@@ -181,21 +181,21 @@ bool handle_message(std::string_view content) {
     if (method_it == msg.end() || !method_it->is_string()) {
         // A response to a request of ours (we send none) or a broken request.
         bool response = msg.contains("result") || msg.contains("error");
-        return id.empty() || response || send_error(id, kInvalidRequest, "Invalid Request");
+        return id.empty() || response || send_error(id, INVALID_REQUEST, "Invalid Request");
     }
     if (id.empty()) return true;
 
     const std::string& method = method_it->get_ref<const std::string&>();
-    if (method == "initialize") return send_reply(id, kInitialize);
-    if (method == "textDocument/completion") return send_reply(id, kCompletion);
+    if (method == "initialize") return send_reply(id, INITIALIZE_RESULT);
+    if (method == "textDocument/completion") return send_reply(id, COMPLETION_RESULT);
     if (method == "shutdown") {
-        send_reply(id, kNullResult);
+        send_reply(id, NULL_RESULT);
         return false;
     }
     if (method == "completionItem/resolve") {
         auto params = msg.find("params");
         if (params == msg.end() || !params->is_object())
-            return send_error(id, kInvalidParams, "Invalid params");
+            return send_error(id, INVALID_PARAMS, "Invalid params");
         std::string tail = ",\"result\":";
         std::string_view item = raw_member(content, "params");
         if (item.empty()) tail += params->dump(-1, ' ', false, json::error_handler_t::replace);
@@ -204,8 +204,8 @@ bool handle_message(std::string_view content) {
         return send_reply(id, tail);
     }
     if (method == "textDocument/hover" || method == "textDocument/definition")
-        return send_reply(id, kNullResult);
-    return send_error(id, kMethodNotFound, "Method not found");
+        return send_reply(id, NULL_RESULT);
+    return send_error(id, METHOD_NOT_FOUND, "Method not found");
 }
 
 // ---- framing --------------------------------------------------------------
@@ -261,8 +261,8 @@ Header read_header() {
         bool cut = false;
         int c;
         while ((c = std::getc(stdin)) != EOF && c != '\n') {
-            if (line.size() >= 2 * kMaxHeaderLine) {  // keep only the tail
-                line.erase(0, line.size() - kMaxHeaderLine);
+            if (line.size() >= 2 * MAX_HEADER_LINE) {  // keep only the tail
+                line.erase(0, line.size() - MAX_HEADER_LINE);
                 cut = true;
             }
             line.push_back(char(c));
@@ -308,7 +308,7 @@ void vl_lsp_start_server(VlArena*) {
     vl_platform_stdin_binary();
     vl_platform_stdout_binary();
     vl_platform_ignore_broken_pipe();  // an editor that goes away ends the server quietly
-    std::fwrite(kStartup.data(), 1, kStartup.size(), stderr);
+    std::fwrite(STARTUP_LINE.data(), 1, STARTUP_LINE.size(), stderr);
     std::fflush(stderr);
 
     for (;;) {
@@ -316,7 +316,7 @@ void vl_lsp_start_server(VlArena*) {
         if (header.block == Block::ended) return;
         if (header.block == Block::unusable) continue;
         std::string content;
-        bool stored = header.length <= kMaxContent;
+        bool stored = header.length <= MAX_CONTENT;
         if (stored) {
             try {
                 content.resize(header.length);
