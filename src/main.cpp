@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "vl_arena.h"
 #include "vl_compiler.h"
@@ -74,6 +76,13 @@ int compile_command(VlArena* arena, int argc, char** argv) {
     }
     char* source = read_file_content(script, "file");
     if (!source) return 1;
+    std::error_code error;
+    if (std::filesystem::equivalent(script, output, error)) {
+        // Writing the image there would destroy the script it was asked to compile.
+        std::fprintf(stderr, "Error: Output file '%s' is the script itself.\n", output);
+        std::free(source);
+        return 1;
+    }
 
     // The image does not depend on the script, so syntax and compilation
     // errors do not stop this path.
@@ -154,9 +163,8 @@ int dispatch(VlArena* arena, int argc, char** argv) {
     return run_script(arena, command);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Banner and version need no memory; every other command works in one arena.
+int run_command(int argc, char** argv) {
     if (argc < 2) {
         print_banner();
         return 0;
@@ -169,5 +177,17 @@ int main(int argc, char** argv) {
     if (!arena) vl_out_of_memory();
     int code = dispatch(arena, argc, argv);
     vl_arena_destroy(arena);
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int code = run_command(argc, argv);
+    // Output that never arrived (a full disk, say) is a failure, not a success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("Error: Could not write to standard output.\n", stderr);
+        code = 1;
+    }
     return code;
 }

@@ -96,3 +96,13 @@ def test_running_out_of_memory_is_a_clear_error(velm, tmp_path):
                           cwd=tmp_path, capture_output=True, timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout == literal + b"\n"
+
+
+@native_only
+@pytest.mark.parametrize("args", [["script.velm"], ["-v"], []], ids=["run", "version", "banner"])
+def test_output_that_cannot_be_written_fails_the_command(velm, tmp_path, args):
+    (tmp_path / "script.velm").write_text("display 1\n")
+    with open("/dev/full", "wb") as full:
+        done = subprocess.run(velm.command(*args), cwd=tmp_path, stdout=full, stderr=subprocess.PIPE, timeout=60)
+    assert done.returncode == 1
+    assert done.stderr == b"Error: Could not write to standard output.\n"
