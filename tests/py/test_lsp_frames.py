@@ -267,9 +267,10 @@ def test_frames_are_exact_and_the_server_ends_after_shutdown(velm):
     assert [len(body) for body, _ in expected] == [166, 355, 38]
 
 
-def test_an_editor_that_stops_reading_ends_the_server_quietly(velm):
-    # The answer goes to a pipe whose reader has gone: the write fails and
-    # the server ends with 0 instead of being killed by the broken pipe.
+def test_an_editor_that_stops_reading_ends_the_server_without_a_signal(velm):
+    # The answer goes to a pipe whose reader has gone: the write fails, the
+    # server ends, and the driver reports the lost output (exit 1) instead
+    # of the process being killed by the broken pipe.
     server = subprocess.Popen(velm.command("lsp"), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE)
     server.stdout.close()
@@ -277,5 +278,6 @@ def test_an_editor_that_stops_reading_ends_the_server_quietly(velm):
     server.stdin.flush()
     time.sleep(0.5)
     server.stdin.close()
-    assert server.wait(timeout=60) == 0
-    assert b"Started over stdio" in server.stderr.read()
+    assert server.wait(timeout=60) == 1
+    assert server.stderr.read() == velm.text(b"[VLLSP] Pure C Language Server v3.0 Started over stdio.\n"
+                                             b"Error: Could not write to standard output.\n")
