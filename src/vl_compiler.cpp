@@ -148,24 +148,26 @@ Operand compile_count(VlCompiler* c, const VlNode* node) {
     return Operand{variable, false};
 }
 
+// A literal goes into a fresh temporary.
+Operand load_literal(VlCompiler* c, const VlNode* node, VlInstruction load) {
+    c->line = node->line;
+    load.dst = allocate(c, VL_REG_TEMPORARY);
+    emit(c, load);
+    return Operand{load.dst, true};
+}
+
 Operand compile_node(VlCompiler* c, const VlNode* node) {
     if (!node) return NOTHING;
     switch (node->type) {
         case NODE_NUMBER: {
-            c->line = node->line;
             VlInstruction load = make(OP_LOAD_CONST);
-            load.dst = allocate(c, VL_REG_TEMPORARY);
             load.number = node->as.number.number;
-            emit(c, load);
-            return Operand{load.dst, true};
+            return load_literal(c, node, load);
         }
         case NODE_STRING: {
-            c->line = node->line;
             VlInstruction load = make(OP_LOAD_STR);
-            load.dst = allocate(c, VL_REG_TEMPORARY);
-            load.string = node->as.string.text;
-            emit(c, load);
-            return Operand{load.dst, true};
+            load.string = node->as.string.text;  // shared with the tree, not copied
+            return load_literal(c, node, load);
         }
         case NODE_IDENTIFIER:
             c->line = node->line;
