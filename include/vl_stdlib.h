@@ -24,6 +24,10 @@ inline constexpr uint64_t VL_FILE_MAX_SIZE = 0x7FFFFFFFull;
 // The same with a heap buffer that the caller frees with free().
 [[nodiscard]] char* vl_file_read_heap(const char* path, size_t* length, VlReadStatus* status);
 
+// The same in the arena, with the length, so that a NUL byte inside the file
+// can be told from its end.
+[[nodiscard]] char* vl_file_read_sized(VlArena* arena, const char* path, size_t* length, VlReadStatus* status);
+
 [[nodiscard]] char* vl_file_read(VlArena* arena, const char* path);
 [[nodiscard]] bool vl_file_write(const char* path, const char* text);
 [[nodiscard]] bool vl_file_append(const char* path, const char* text);

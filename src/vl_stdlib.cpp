@@ -109,9 +109,16 @@ char* vl_file_read_heap(const char* path, size_t* length, VlReadStatus* status) 
     return vl_file_read_whole(path, reserve_heap, nullptr, length, status);
 }
 
+char* vl_file_read_sized(VlArena* arena, const char* path, size_t* length, VlReadStatus* status) {
+    if (!arena) {
+        if (status) *status = VL_READ_NO_MEMORY;
+        return nullptr;
+    }
+    return vl_file_read_whole(path, reserve_arena, arena, length, status);
+}
+
 char* vl_file_read(VlArena* arena, const char* path) {
-    if (!arena) return nullptr;
-    return vl_file_read_whole(path, reserve_arena, arena, nullptr, nullptr);
+    return vl_file_read_sized(arena, path, nullptr, nullptr);
 }
 
 bool vl_file_write(const char* path, const char* text) {

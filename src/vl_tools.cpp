@@ -99,10 +99,6 @@ char* format_text(VlArena* arena, const char* source, size_t* length) {
     return text;
 }
 
-// Files are read with their length, so that a NUL byte inside one can be
-// told from the end.
-void* reserve_in_arena(void* arena, size_t size) { return vl_arena_alloc(static_cast<VlArena*>(arena), size); }
-
 // ---- REPL ----
 
 constexpr const char* QUIT_WORDS[] = {"exit", "stop", "quit"};
@@ -139,7 +135,7 @@ char* vl_fmt_format_code(VlArena* arena, const char* source) {
 int vl_fmt_format_file(VlArena* arena, const char* path) {
     size_t length = 0;
     VlReadStatus status = VL_READ_OK;
-    char* source = vl_file_read_whole(path, reserve_in_arena, arena, &length, &status);
+    char* source = vl_file_read_sized(arena, path, &length, &status);
     if (!source) {
         if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
         if (status == VL_READ_TOO_LARGE)
