@@ -1,47 +1,71 @@
 #!/bin/bash
-# Installs what the build ("run") or the whole test suite ("test") needs and
-# is missing: Debian packages through apt-get when run as root, npm packages
-# inside the repository.  Without root it names what is missing and fails.
+# Installs what is missing for one purpose, then returns:
+#   run    building velmorine (scripts/velm)
+#   test   building and running every test in every lane (scripts/test-all)
+#   bench  the side-by-side comparison with other interpreters (bench/compare)
+# Debian packages come through apt-get when run as root; npm packages are
+# installed inside the repository.  Without root it names what is missing and fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what="${1:-run}"
 
-# "command-or-file package" pairs: the package is needed when the first is absent.
+# "probe package" pairs: the package is needed when the probe (a command, an
+# absolute path, or "dpkg:" for the package itself) is absent.
 needs=(
   "ninja ninja-build"
   "g++ g++"
   "cmake cmake"
+  "/usr/include/nlohmann/json.hpp nlohmann-json3-dev"
 )
-if [ "$what" = test ]; then
-  needs+=(
-    "clang++-14 clang-14"
-    "/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev"
-    "x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix"
-    "x86_64-w64-mingw32-gcc-posix gcc-mingw-w64-x86-64-posix"
-    "x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64"
-    "wine wine"
-    "/usr/lib/wine/wine64 wine64"
-    "/usr/src/googletest/CMakeLists.txt googletest"
-    "/usr/include/benchmark/benchmark.h libbenchmark-dev"
-    "/usr/include/nlohmann/json.hpp nlohmann-json3-dev"
-    "/usr/bin/python3 python3"
-    "/usr/lib/python3/dist-packages/pytest python3-pytest"
-    "/usr/lib/python3/dist-packages/pefile.py python3-pefile"
-    "/usr/lib/python3/dist-packages/Xlib python3-xlib"
-    "Xvfb xvfb"
-    "xdotool xdotool"
-    "xwininfo x11-utils"
-    "tmux tmux"
-    "curl curl"
-    "node nodejs"
-    "npm npm"
-  )
-fi
+case $what in
+  run) ;;
+  test)
+    needs+=(
+      "clang++-14 clang-14"
+      "/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev"
+      "x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix"
+      "x86_64-w64-mingw32-gcc-posix gcc-mingw-w64-x86-64-posix"
+      "x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64"
+      "wine wine"
+      "/usr/lib/wine/wine64 wine64"
+      "/usr/src/googletest/CMakeLists.txt googletest"
+      "/usr/include/benchmark/benchmark.h libbenchmark-dev"
+      "/usr/bin/python3 python3"
+      "/usr/lib/python3/dist-packages/pytest python3-pytest"
+      "/usr/lib/python3/dist-packages/pefile.py python3-pefile"
+      "/usr/lib/python3/dist-packages/Xlib python3-xlib"
+      "Xvfb xvfb"
+      "xdotool xdotool"
+      "xwininfo x11-utils"
+      "/usr/lib/x86_64-linux-gnu/libX11.so.6 libx11-6"
+      "tmux tmux"
+      "curl curl"
+      "valgrind valgrind"
+      "nvim neovim"
+      "emacs emacs-nox"
+      "dpkg: elpa-eglot"
+      "node nodejs"
+      "npm npm"
+    )
+    ;;
+  bench)
+    needs+=(
+      "/usr/include/benchmark/benchmark.h libbenchmark-dev"
+      "/usr/bin/python3 python3"
+      "lua5.4 lua5.4"
+      "luajit luajit"
+      "node nodejs"
+    )
+    ;;
+  *) echo "usage: scripts/deps.sh [run|test|bench]" >&2; exit 2 ;;
+esac
 
 missing=()
 for pair in "${needs[@]}"; do
   probe="${pair%% *}" package="${pair##* }"
-  if [[ "$probe" == /* ]]; then
+  if [ "$probe" = dpkg: ]; then
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+  elif [[ "$probe" == /* ]]; then
     [ -e "$probe" ] || missing+=("$package")
   else
     command -v "$probe" >/dev/null 2>&1 || missing+=("$package")
@@ -61,6 +85,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
-if [ "$what" = test ] && [ -f tests/lsp/package.json ] && [ ! -d tests/lsp/node_modules ]; then
-  (cd tests/lsp && npm ci --no-audit --no-fund --loglevel=error)
+if [ "$what" = test ]; then
+  for dir in tests/lsp editors/vscode; do
+    if [ -f "$dir/package-lock.json" ] && [ ! -d "$dir/node_modules" ]; then
+      (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+    fi
+  done
 fi
