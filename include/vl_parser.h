@@ -34,6 +34,17 @@ struct VlNode {
     } as;
 };
 
+// Optional listener for tools that need more than the last message (the
+// language server): every syntax error with its token, and every name that a
+// store or a count binds.  The parser behaves the same with or without one.
+struct VlParseObserver {
+    void* context;
+    // `message` is the text error_message receives; null for "store" without
+    // a name, which writes none.
+    void (*error)(void* context, const VlToken& at, const char* message);
+    void (*binding)(void* context, const VlToken& name);
+};
+
 struct VlParser {
     VlLexer* lexer;
     VlToken current;
@@ -42,6 +53,7 @@ struct VlParser {
     bool had_error;
     char error_message[256];
     int32_t depth;  // current nesting of parentheses and loops
+    const VlParseObserver* observer;  // null unless a tool sets one after creation
 };
 
 [[nodiscard]] VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer);

@@ -54,16 +54,26 @@ static void append(VlParser* parser, NodeList& list, VlNode* item) {
     items.items[items.count++] = item;
 }
 
+static void notify_error(VlParser* parser, const VlToken& token, const char* message) {
+    if (parser->observer && parser->observer->error) parser->observer->error(parser->observer->context, token, message);
+}
+
+static void notify_binding(VlParser* parser, const VlToken& name) {
+    if (parser->observer && parser->observer->binding) parser->observer->binding(parser->observer->context, name);
+}
+
 static void error_at_operand(VlParser* parser, const VlToken& token) {
     parser->had_error = true;
     std::snprintf(parser->error_message, sizeof parser->error_message,
                   "Unexpected token in expression: %s at line %d", token.text ? token.text : "EOF", token.line);
+    notify_error(parser, token, parser->error_message);
 }
 
 static void error_too_deep(VlParser* parser, const char* what, const VlToken& token) {
     parser->had_error = true;
     std::snprintf(parser->error_message, sizeof parser->error_message,
                   "%s nested more than %d levels deep at line %d", what, MAX_NESTING, token.line);
+    notify_error(parser, token, parser->error_message);
 }
 
 static bool is_operator(VlTokenType type) {
@@ -135,8 +145,10 @@ static VlNode* parse_expression(VlParser* parser) {
 static VlNode* parse_store(VlParser* parser) {
     if (parser->current.type != TOKEN_IDENTIFIER) {
         parser->had_error = true;  // no message: the last one stays
+        notify_error(parser, parser->current, nullptr);
         return nullptr;
     }
+    notify_binding(parser, parser->current);
     VlNode* node = new_node(parser, NODE_STORE);
     node->as.store.name = parser->current.text;
     node->as.store.var_type = TOKEN_TYPE_WORD;
@@ -158,6 +170,7 @@ static VlNode* parse_count(VlParser* parser, const VlToken& keyword) {
     }
     VlNode* node = new_node(parser, NODE_COUNT);
     node->as.count.name = parser->current.text;  // null when the token has no text
+    if (parser->current.text) notify_binding(parser, parser->current);
     advance(parser);
     if (parser->current.type == TOKEN_FROM) advance(parser);
     node->as.count.from = parse_expression(parser);
