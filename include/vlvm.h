@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include "vl_arena.h"
 
 enum VlValueType : uint32_t { VALUE_NUMBER = 0, VALUE_STRING = 1 };
@@ -14,24 +15,61 @@ struct VlValue {
     };
 };
 
-enum VlOpcode : uint32_t {
-    OP_LOAD_CONST = 0,
-    OP_LOAD_STR = 1,
-    OP_MOVE = 2,
-    OP_ADD = 3,
-    OP_SUB = 4,
-    OP_MUL = 5,
-    OP_DIV = 6,
-    OP_PRINT = 7,
-    OP_JUMP = 8,
-    OP_JUMP_IF_ZERO = 9,
-    OP_HALT = 10,
+// Which instruction fields an opcode reads (the `fields` of vl_opcodes.h).
+enum VlField : uint8_t {
+    VL_FIELD_NONE = 0,
+    VL_FIELD_DST = 1 << 0,
+    VL_FIELD_SRC1 = 1 << 1,
+    VL_FIELD_SRC2 = 1 << 2,
+    VL_FIELD_NUMBER = 1 << 3,
+    VL_FIELD_STRING = 1 << 4,
+    VL_FIELD_TARGET = 1 << 5,
 };
 
-inline constexpr int VL_OPCODE_COUNT = 11;
+enum VlOpcode : uint32_t {
+#define VL_OPCODE(name, fields, effect) OP_##name,
+#include "vl_opcodes.h"
+};
+
+inline constexpr int VL_OPCODE_COUNT = 0
+#define VL_OPCODE(name, fields, effect) +1
+#include "vl_opcodes.h"
+    ;
+
+// Compiled chunks and images depend on these numbers: they never change.
+static_assert(OP_LOAD_CONST == 0 && OP_LOAD_STR == 1 && OP_MOVE == 2 && OP_ADD == 3 && OP_SUB == 4 &&
+              OP_MUL == 5 && OP_DIV == 6 && OP_PRINT == 7 && OP_JUMP == 8 && OP_JUMP_IF_ZERO == 9 &&
+              OP_HALT == 10 && VL_OPCODE_COUNT == 11);
+
+struct VlOpcodeInfo {
+    std::string_view name;  // without the OP_ prefix
+    uint8_t fields;         // VlField bits
+    std::string_view effect;
+};
+
+inline constexpr VlOpcodeInfo VL_OPCODE_INFO[VL_OPCODE_COUNT] = {
+#define VL_OPCODE(name, fields, effect) {#name, static_cast<uint8_t>(fields), effect},
+#include "vl_opcodes.h"
+};
+
+// Null for a number that names no opcode.
+[[nodiscard]] constexpr const VlOpcodeInfo* vl_opcode_info(uint32_t opcode) {
+    return opcode < VL_OPCODE_COUNT ? &VL_OPCODE_INFO[opcode] : nullptr;
+}
+
 inline constexpr int VL_REGISTER_COUNT = 256;
 inline constexpr uint64_t VL_CHUNK_INITIAL_CAPACITY = 64;
 
+// One instruction word.  Every instruction has every field, at a fixed place,
+// so the program counter is a plain index and nothing needs decoding:
+//
+//   byte  0        4     5      6      7     8        16       24       32
+//         | opcode | dst | src1 | src2 | pad | number | string | target |
+//
+// dst, src1 and src2 name registers (a byte cannot name one that does not
+// exist), number and string are LOAD_CONST's and LOAD_STR's immediates, and
+// target is the instruction index a jump continues at.  Which fields an opcode
+// reads is in vl_opcodes.h; the compiler leaves all others zero.
 struct VlInstruction {
     uint32_t opcode;
     uint8_t dst;
@@ -41,6 +79,10 @@ struct VlInstruction {
     const char* string;
     uint64_t target;
 };
+static_assert(offsetof(VlInstruction, dst) == 4 && offsetof(VlInstruction, src1) == 5 &&
+              offsetof(VlInstruction, src2) == 6 && offsetof(VlInstruction, number) == 8 &&
+              offsetof(VlInstruction, string) == 16 &&
+              offsetof(VlInstruction, target) == 16 + sizeof(const char*));
 
 struct VlChunk {
     VlInstruction* code;

@@ -129,10 +129,24 @@ inline void set_number(VlValue& dst, double number) {
 
 }  // namespace
 
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpedantic"  // labels as values: computed goto
+// Dispatch, in one of two shapes (as Lua's ljumptab.h does it).  With GCC and
+// Clang, direct threading: every handler ends by jumping straight to the
+// handler of the next instruction through a table of label addresses.
+// Elsewhere, a switch in a loop.  Both come from vl_opcodes.h, so neither can
+// miss an opcode or list one out of order.  VL_SWITCH_DISPATCH forces the
+// switch, to check that it still builds and runs.
+#if defined(__GNUC__) && !defined(VL_SWITCH_DISPATCH)
 #define VL_THREADED 1
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"  // labels as values
+#define VL_DISPATCH() goto* dispatch_table[ip->opcode];
+#define CASE(name) op_##name:
+#define NEXT() goto* dispatch_table[ip->opcode]
+#else
+#define VL_THREADED 0
+#define VL_DISPATCH() for (;;) switch (ip->opcode)
+#define CASE(name) case OP_##name:
+#define NEXT() continue
 #endif
 
 int vlvm_run(VlVM* machine) {
@@ -144,92 +158,78 @@ int vlvm_run(VlVM* machine) {
     const VlInstruction* ip = code + machine->pc;
 
 #if VL_THREADED
-    // Direct threading: every handler ends by jumping straight to the
-    // handler of the next instruction.
     static void* const dispatch_table[VL_OPCODE_COUNT] = {
-        &&op_load_const, &&op_load_str, &&op_move, &&op_add, &&op_sub,  &&op_mul,
-        &&op_div,        &&op_print,    &&op_jump, &&op_jump_if_zero,    &&op_halt,
+#define VL_OPCODE(name, fields, effect) &&op_##name,
+#include "vl_opcodes.h"
     };
-#define CASE(label) label:
-#define NEXT() goto* dispatch_table[ip->opcode]
-    NEXT();
-#else
-#define CASE(label) case label##_index:
-#define NEXT() continue
-    enum {
-        op_load_const_index = OP_LOAD_CONST, op_load_str_index = OP_LOAD_STR, op_move_index = OP_MOVE,
-        op_add_index = OP_ADD, op_sub_index = OP_SUB, op_mul_index = OP_MUL, op_div_index = OP_DIV,
-        op_print_index = OP_PRINT, op_jump_index = OP_JUMP, op_jump_if_zero_index = OP_JUMP_IF_ZERO,
-        op_halt_index = OP_HALT,
-    };
-    for (;;) switch (ip->opcode) {
 #endif
 
-    CASE(op_load_const) {
+    VL_DISPATCH() {
+    CASE(LOAD_CONST) {
         set_number(reg[ip->dst], ip->number);
         ip++;
         NEXT();
     }
-    CASE(op_load_str) {
+    CASE(LOAD_STR) {
         reg[ip->dst].type = VALUE_STRING;
         reg[ip->dst].string = ip->string;
         ip++;
         NEXT();
     }
-    CASE(op_move) {
+    CASE(MOVE) {
         reg[ip->dst] = reg[ip->src1];
         ip++;
         NEXT();
     }
-    CASE(op_add) {
+    CASE(ADD) {
         const VlInstruction* current = ip++;
         machine->pc = static_cast<uint64_t>(ip - code);
         add_values(machine, reg[current->dst], reg[current->src1], reg[current->src2]);
         NEXT();
     }
-    CASE(op_sub) {
+    CASE(SUB) {
         set_number(reg[ip->dst], number_of(reg[ip->src1]) - number_of(reg[ip->src2]));
         ip++;
         NEXT();
     }
-    CASE(op_mul) {
+    CASE(MUL) {
         set_number(reg[ip->dst], number_of(reg[ip->src1]) * number_of(reg[ip->src2]));
         ip++;
         NEXT();
     }
-    CASE(op_div) {
+    CASE(DIV) {
         double divisor = number_of(reg[ip->src2]);
         double dividend = number_of(reg[ip->src1]);
         set_number(reg[ip->dst], divisor == 0.0 ? 0.0 : dividend / divisor);
         ip++;
         NEXT();
     }
-    CASE(op_print) {
+    CASE(PRINT) {
         const VlInstruction* current = ip++;
         machine->pc = static_cast<uint64_t>(ip - code);
         print_value(reg[current->src1]);
         NEXT();
     }
-    CASE(op_jump) {
+    CASE(JUMP) {
         ip = code + ip->target;
         NEXT();
     }
-    CASE(op_jump_if_zero) {
+    CASE(JUMP_IF_ZERO) {
         ip = number_of(reg[ip->src1]) == 0.0 ? code + ip->target : ip + 1;
         NEXT();
     }
-    CASE(op_halt) {
+    CASE(HALT) {
         machine->pc = static_cast<uint64_t>(ip - code);
         return 1;
     }
 
-#if !VL_THREADED
     }
-#endif
-#undef CASE
-#undef NEXT
+    return 0;  // not reached: a valid chunk ends in HALT
 }
 
-#if defined(__GNUC__)
+#undef VL_DISPATCH
+#undef CASE
+#undef NEXT
+#if VL_THREADED
 #pragma GCC diagnostic pop
 #endif
