@@ -16,6 +16,8 @@ and optionally the contents of files afterwards.
     exit = 0
     expect_files = { "x.velm" = "display 1\n" }
     lanes = ["native"]          # only where the behaviour is lane-specific
+    tool = "dis"                # another executable than velmorine, given
+                                # to this script as --tool dis=<path>
 
 The Windows build writes its console streams in text mode, so in the windows
 lane every expected line feed is a carriage return and a line feed, unless the
@@ -48,7 +50,8 @@ def run_case(case, options):
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(content.encode("utf-8", "surrogateescape"))
-        command = [options.exe] + case.get("args", [])
+        exe = options.tools[case["tool"]] if "tool" in case else options.exe
+        command = [exe] + case.get("args", [])
         if options.emulator:
             command = [options.emulator] + command
         stdin = case.get("stdin", "").encode("utf-8")
@@ -90,9 +93,14 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--lane", choices=["native", "windows"], default="native")
     parser.add_argument("--emulator", default="")
+    parser.add_argument("--tool", action="append", default=[], metavar="NAME=PATH")
     parser.add_argument("files", nargs="+")
     options = parser.parse_args()
     options.exe = os.path.abspath(options.exe)
+    options.tools = {}
+    for tool in options.tool:
+        name, _, path = tool.partition("=")
+        options.tools[name] = os.path.abspath(path)
     if options.emulator:
         options.emulator = os.path.abspath(options.emulator)
     passed = failed = skipped = 0
