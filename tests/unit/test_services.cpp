@@ -1,20 +1,26 @@
 // The native window and the assistant sentence of the runtime library.  The
-// window tests drive the message loop from a timer, as a user closing the
-// window would: they run against real Win32 on Windows and against the
-// headless implementation elsewhere.
+// window tests of the Windows build drive the message loop from a timer, as a
+// user closing the window would; the X11 window is tested from outside, by an
+// X client (tests/py/test_window_x11.py).
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "vl_arena.h"
-#include "vl_platform_window.h"
 #include "vl_stdlib.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
-using WideString = std::basic_string<WCHAR>;
+#if defined(_WIN32)
+using WideString = std::wstring;
 
-const WCHAR* const gui_class = VL_W("VELMORINE_GUI_CLASS");
+const WCHAR* const gui_class = L"VELMORINE_GUI_CLASS";
 
 // What the timer callback saw of the open window.
 struct Seen {
@@ -52,11 +58,9 @@ int32_t open_and_close(const char* title) {
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
-#if defined(_WIN32)
-        HWND probe = CreateWindowExW(0, VL_W("STATIC"), VL_W(""), 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        HWND probe = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
         if (!probe) GTEST_SKIP() << "no window system here";
         DestroyWindow(probe);
-#endif
     }
 };
 
@@ -64,7 +68,7 @@ TEST_F(Window, ClosingEndsTheLoopWithOne) {
     EXPECT_EQ(open_and_close("plain title"), 1);
     EXPECT_EQ(seen.ticks, 1);
     ASSERT_NE(seen.window, nullptr);
-    EXPECT_EQ(seen.title, WideString(VL_W("plain title")));
+    EXPECT_EQ(seen.title, WideString(L"plain title"));
     EXPECT_FALSE(IsWindow(seen.window));
     EXPECT_EQ(FindWindowW(gui_class, nullptr), nullptr);
 }
@@ -78,66 +82,62 @@ TEST_F(Window, LaterWindowsReuseTheRegisteredClass) {
     EXPECT_EQ(RegisterClassW(&again), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
     EXPECT_EQ(open_and_close("second"), 1);
-    EXPECT_EQ(seen.title, WideString(VL_W("second")));
+    EXPECT_EQ(seen.title, WideString(L"second"));
 }
 
 TEST_F(Window, TitlesAreConvertedFromUtf8) {
     ASSERT_EQ(open_and_close("Fen\xC3\xAAtre \xE2\x80\x94 \xE7\xAA\x93 \xF0\x9F\x98\x80"), 1);
-    EXPECT_EQ(seen.title, WideString(VL_W("Fen\u00EAtre \u2014 \u7A93 \U0001F600")));
+    EXPECT_EQ(seen.title, WideString(L"Fen\u00EAtre \u2014 \u7A93 \U0001F600"));
     ASSERT_EQ(open_and_close(nullptr), 1);
     EXPECT_EQ(seen.title, WideString());
     ASSERT_EQ(open_and_close(""), 1);
     EXPECT_EQ(seen.title, WideString());
 }
 
-TEST_F(Window, LongTitlesAreCutBetweenCodePoints) {
-    const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units
-    const WideString wide_smile = VL_W("\U0001F600");
-    auto repeat = [](const auto& piece, int times) {
-        std::remove_cvref_t<decltype(piece)> text;
-        for (int i = 0; i < times; i++) text += piece;
-        return text;
-    };
-
+TEST_F(Window, LongTitlesReachTheWindowCut) {
     ASSERT_EQ(open_and_close(std::string(300, 'a').c_str()), 1);
-    EXPECT_EQ(seen.title, WideString(255, 'a'));
-
-    ASSERT_EQ(open_and_close(repeat(std::string("\xC3\xA9"), 300).c_str()), 1);
-    EXPECT_EQ(seen.title, WideString(255, 0xE9));
-
-    // 255 units would end inside a surrogate pair: one unit stays unused.
-    ASSERT_EQ(open_and_close(repeat(smile, 200).c_str()), 1);
-    EXPECT_EQ(seen.title, repeat(wide_smile, 127));
-
-    ASSERT_EQ(open_and_close(("a" + repeat(smile, 200)).c_str()), 1);
-    EXPECT_EQ(seen.title, WideString(VL_W("a")) + repeat(wide_smile, 127));
-
-    // Exactly full: kept whole.
-    ASSERT_EQ(open_and_close(("a" + repeat(smile, 127)).c_str()), 1);
-    EXPECT_EQ(seen.title.size(), 255u);
-}
-
-#if !defined(_WIN32)
-// Real systems fail message retrieval only for invalid arguments, which the
-// library never passes; the headless layer can fail on request.
-void CALLBACK fail_retrieval(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    seen.window = FindWindowW(gui_class, nullptr);
-    vl_window_fail_next_get_message();
-}
-
-TEST_F(Window, RetrievalErrorEndsTheLoopWithZero) {
-    seen = Seen{};
-    ASSERT_NE(SetTimer(nullptr, 0, 10, fail_retrieval), 0u);
-    EXPECT_EQ(vl_gui_create_window("broken queue", 100, 100), 0);
-    ASSERT_NE(seen.window, nullptr);
-    EXPECT_FALSE(IsWindow(seen.window));
-    // No quit message is left behind to end the next window's loop early.
-    EXPECT_EQ(open_and_close("after the error"), 1);
-    EXPECT_EQ(seen.ticks, 1);
-    EXPECT_EQ(seen.title, WideString(VL_W("after the error")));
+    EXPECT_EQ(seen.title, WideString(255, L'a'));
 }
 #endif
+
+std::string shown_title(const std::string& title) {
+    char shown[VL_GUI_TITLE_BYTES];
+    size_t length = vl_gui_window_title(title.c_str(), shown);
+    EXPECT_EQ(length, std::strlen(shown));
+    return std::string(shown, length);
+}
+
+std::string repeat(const std::string& piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; i++) text += piece;
+    return text;
+}
+
+const std::string replacement = "\xEF\xBF\xBD";  // U+FFFD
+
+TEST(WindowTitle, LongTitlesAreCutBetweenCodePoints) {
+    const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units
+    EXPECT_EQ(shown_title(std::string(300, 'a')), std::string(255, 'a'));
+    EXPECT_EQ(shown_title(repeat("\xC3\xA9", 300)), repeat("\xC3\xA9", 255));
+    EXPECT_EQ(shown_title(repeat("\xE7\xAA\x93", 300)), repeat("\xE7\xAA\x93", 255));
+    // 255 units would end inside a surrogate pair: one unit stays unused.
+    EXPECT_EQ(shown_title(repeat(smile, 200)), repeat(smile, 127));
+    EXPECT_EQ(shown_title("a" + repeat(smile, 200)), "a" + repeat(smile, 127));
+    EXPECT_EQ(shown_title("a" + repeat(smile, 127)), "a" + repeat(smile, 127));  // exactly full
+}
+
+TEST(WindowTitle, MalformedSequencesBecomeReplacementCharacters) {
+    char shown[VL_GUI_TITLE_BYTES];
+    EXPECT_EQ(vl_gui_window_title(nullptr, shown), 0u);
+    EXPECT_EQ(shown_title("Fen\xC3\xAAtre \xE2\x80\x94 \xE7\xAA\x93"), "Fen\xC3\xAAtre \xE2\x80\x94 \xE7\xAA\x93");
+    EXPECT_EQ(shown_title("a\x80" "b\xFF"), "a" + replacement + "b" + replacement);
+    EXPECT_EQ(shown_title("\xC0\xAF"), repeat(replacement, 2));                    // overlong
+    EXPECT_EQ(shown_title("\xED\xA0\x80"), repeat(replacement, 3));                // a surrogate
+    EXPECT_EQ(shown_title("\xF4\x90\x80\x80"), repeat(replacement, 4));            // beyond U+10FFFF
+    EXPECT_EQ(shown_title("\xE7\xAA" "x\xE7\xAA"), replacement + "x" + replacement);  // cut short
+    // Each replacement is one unit of three bytes: the longest title there is.
+    EXPECT_EQ(shown_title(std::string(300, '\xFF')), repeat(replacement, 255));
+}
 
 struct ArenaDeleter {
     void operator()(VlArena* arena) const { vl_arena_destroy(arena); }

@@ -1,0 +1,180 @@
+// Runtime library: whole-file helpers.
+#include "vl_stdlib.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+File open_file(const char* path, const char* mode) { return File(std::fopen(path, mode)); }
+
+bool is_directory(const char* path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+// Size of a regular file, or -1 when it cannot be taken (pipes, devices).
+// Taken from the file system, not by seeking: a 32-bit ftell cannot report
+// 2 GiB or more and would leave the stream at the end of the file.
+long long regular_size(const char* path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return -1;
+    uintmax_t size = fs::file_size(path, error);
+    if (error) return -1;
+    return size > VL_FILE_MAX_SIZE ? static_cast<long long>(VL_FILE_MAX_SIZE) + 1 : static_cast<long long>(size);
+}
+
+void* reserve_heap(void*, size_t size) { return std::malloc(size); }
+
+void* reserve_arena(void* arena, size_t size) { return vl_arena_alloc(static_cast<VlArena*>(arena), size); }
+
+bool write_all(const char* path, const char* mode, const char* bytes, size_t length) {
+    File file = open_file(path, mode);
+    if (!file) return false;
+    bool ok = std::fwrite(bytes, 1, length, file.get()) == length;
+    ok = std::fflush(file.get()) == 0 && ok;
+    return std::fclose(file.release()) == 0 && ok;
+}
+
+}  // namespace
+
+char* vl_file_read_whole(const char* path, void* (*reserve)(void*, size_t), void* context, size_t* length,
+                         VlReadStatus* status) {
+    auto fail = [&](VlReadStatus why) -> char* {
+        if (status) *status = why;
+        return nullptr;
+    };
+    if (!path || is_directory(path)) return fail(VL_READ_UNREADABLE);
+    File file = open_file(path, "rb");
+    if (!file) return fail(VL_READ_UNREADABLE);
+
+    // The size, where it can be taken, is only a hint: a file that grows or
+    // shrinks while it is read is still read whole, up to its end.
+    long long hint = regular_size(path);
+    if (hint > static_cast<long long>(VL_FILE_MAX_SIZE)) return fail(VL_READ_TOO_LARGE);
+    size_t first = hint > 0 ? static_cast<size_t>(hint) : 0;
+    auto* buffer = static_cast<char*>(reserve(context, first + 1));
+    if (!buffer) return fail(VL_READ_NO_MEMORY);
+    // Arena buffers go with their arena; a heap buffer must not outlive a failure.
+    auto drop = [&](VlReadStatus why) -> char* {
+        if (reserve == reserve_heap) std::free(buffer);
+        return fail(why);
+    };
+    size_t got = std::fread(buffer, 1, first + 1, file.get());
+    if (std::ferror(file.get())) return drop(VL_READ_UNREADABLE);
+    if (got <= first) {
+        buffer[got] = '\0';
+        if (length) *length = got;
+        if (status) *status = VL_READ_OK;
+        return buffer;
+    }
+
+    // More bytes than the hint promised: collect the rest in a growing buffer.
+    std::string whole;
+    try {
+        whole.assign(buffer, got);
+        char chunk[65536];
+        for (;;) {
+            size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
+            whole.append(chunk, n);
+            if (whole.size() > VL_FILE_MAX_SIZE) return drop(VL_READ_TOO_LARGE);
+            if (n < sizeof chunk) break;
+        }
+    } catch (const std::bad_alloc&) {
+        return drop(VL_READ_NO_MEMORY);
+    }
+    if (std::ferror(file.get())) return drop(VL_READ_UNREADABLE);
+    if (reserve == reserve_heap) std::free(buffer);
+    buffer = static_cast<char*>(reserve(context, whole.size() + 1));
+    if (!buffer) return fail(VL_READ_NO_MEMORY);
+    std::memcpy(buffer, whole.data(), whole.size());
+    buffer[whole.size()] = '\0';
+    if (length) *length = whole.size();
+    if (status) *status = VL_READ_OK;
+    return buffer;
+}
+
+char* vl_file_read_heap(const char* path, size_t* length, VlReadStatus* status) {
+    return vl_file_read_whole(path, reserve_heap, nullptr, length, status);
+}
+
+char* vl_file_read_sized(VlArena* arena, const char* path, size_t* length, VlReadStatus* status) {
+    if (!arena) {
+        if (status) *status = VL_READ_NO_MEMORY;
+        return nullptr;
+    }
+    return vl_file_read_whole(path, reserve_arena, arena, length, status);
+}
+
+char* vl_file_read(VlArena* arena, const char* path) {
+    return vl_file_read_sized(arena, path, nullptr, nullptr);
+}
+
+bool vl_file_write(const char* path, const char* text) {
+    if (!path || !text) return false;
+    return write_all(path, "wb", text, std::strlen(text));
+}
+
+bool vl_file_append(const char* path, const char* text) {
+    if (!path || !text) return false;
+    return write_all(path, "ab", text, std::strlen(text));
+}
+
+bool vl_file_exists(const char* path) {
+    if (!path) return false;
+    return open_file(path, "rb") != nullptr;
+}
+
+bool vl_file_replace(const char* path, const char* bytes, size_t length) {
+    namespace fs = std::filesystem;
+    if (!path || (!bytes && length)) return false;
+    std::error_code error;
+    fs::path target(path);
+    // Through a symbolic link the file it names is replaced, not the link.
+    if (fs::is_symlink(target, error)) {
+        fs::path resolved = fs::canonical(target, error);
+        if (error) return false;
+        target = resolved;
+    }
+    fs::file_status original = fs::status(target, error);
+    if (error) original = fs::file_status();
+
+    // A name beside the target, so that the final rename stays on one file system.
+    fs::path temporary;
+    for (int attempt = 0;; attempt++) {
+        temporary = target;
+        temporary += ".vltmp" + std::to_string(attempt);
+        if (!fs::exists(temporary, error)) break;
+        if (attempt == 999) return false;
+    }
+    std::string name = temporary.string();
+    if (!write_all(name.c_str(), "wb", bytes ? bytes : "", length)) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    if (fs::exists(original)) {
+        fs::permissions(temporary, original.permissions(), error);
+        if (error) {
+            fs::remove(temporary, error);
+            return false;
+        }
+    }
+    fs::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return false;
+    }
+    return true;
+}
