@@ -327,11 +327,16 @@ def test_diagnostics_hover_and_definition_in_utf16_positions(session, velm):
     session.send(notification("textDocument/didChange", {"textDocument": {"uri": URI, "version": 2},
                                                          "contentChanges": [{"text": "count i 1 3\nstop\n"}]})
                  + request(5, "textDocument/definition", at(0, 6))
+                 # A ranged change, although full text was asked for, is applied in place.
+                 + notification("textDocument/didChange", {"textDocument": {"uri": URI, "version": 3},
+                                                          "contentChanges": [{"range": span(0, 10, 11),
+                                                                              "text": "3 plus"}]})
                  + notification("textDocument/didClose", {"textDocument": {"uri": URI}})
                  + request(6, "textDocument/hover", at(0, 0)))
-    fixed, definition, closed, gone = (json.loads(b) for b in session.receive(4))
+    fixed, definition, ranged, closed, gone = (json.loads(b) for b in session.receive(5))
     assert fixed["params"] == {"uri": URI, "version": 2, "diagnostics": []}
     assert definition["result"] == {"uri": URI, "range": span(0, 6, 7)}
+    assert [d["range"] for d in ranged["params"]["diagnostics"]] == [span(0, 16, 16)]
     assert closed["params"] == {"uri": URI, "diagnostics": []}
     assert gone["result"] is None
     session.send(request(7, "shutdown") + notification("exit"))
