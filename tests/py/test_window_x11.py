@@ -150,6 +150,7 @@ def test_window_destroyed_by_another_client_ends_the_call_with_one(x11, velm):
         (window_id,) = find_windows(x11, title, proc)
         screen = display.Display(x11["DISPLAY"])
         screen.create_resource_object("window", window_id).destroy()
+        screen.sync()  # closing alone may drop the request unsent
         screen.close()
         assert proc.communicate(timeout=60) == (b"", b"") and proc.returncode == 1
     finally:
