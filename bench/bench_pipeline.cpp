@@ -8,6 +8,7 @@
 #include "vl_compiler.h"
 #include "vl_lexer.h"
 #include "vl_parser.h"
+#include "vl_pipeline.h"
 #include "vlvm.h"
 
 namespace {
@@ -61,11 +62,7 @@ void BM_Compile(benchmark::State& state) {
     VlArena* arena = vl_arena_create(1 << 20);
     for (auto _ : state) {
         vl_arena_reset(arena);
-        VlParser* parser = vl_parser_create(arena, vl_lexer_create(arena, script.c_str()));
-        VlNode* program = vl_parse_program(parser);
-        VlVM* vm = vlvm_create(arena);
-        VlCompiler* compiler = vl_compiler_create(arena, &vm->chunk);
-        benchmark::DoNotOptimize(vl_compile(compiler, program));
+        benchmark::DoNotOptimize(vl_pipeline_build(arena, script.c_str(), VL_GOAL_RUN));
     }
     vl_arena_destroy(arena);
 }

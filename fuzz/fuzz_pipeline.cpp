@@ -5,19 +5,14 @@
 #include <cstdint>
 #include <string>
 
-#include "vl_compiler.h"
-#include "vl_lexer.h"
-#include "vl_parser.h"
-#include "vlvm.h"
+#include "vl_pipeline.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string source(reinterpret_cast<const char*>(data), size);
     VlArena* arena = vl_arena_create(0);
-    VlParser* parser = vl_parser_create(arena, vl_lexer_create(arena, source.c_str()));
-    VlNode* program = vl_parse_program(parser);
-    VlVM* vm = vlvm_create(arena);
-    VlCompiler* compiler = vl_compiler_create(arena, &vm->chunk);
-    if (vl_compile(compiler, program) && !parser->had_error) vlvm_run(vm);
+    VlPipeline run = vl_pipeline_build(arena, source.c_str(), VL_GOAL_RUN);
+    if (run.status == VL_PIPELINE_OK) vlvm_run(run.machine);
+    (void)vl_pipeline_build(arena, source.c_str(), VL_GOAL_IMAGE);
     vl_arena_destroy(arena);
     return 0;
 }

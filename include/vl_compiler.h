@@ -19,6 +19,8 @@ enum VlRegisterUse : uint8_t {
     VL_REG_VARIABLE = 2,  // bound to a name (or a loop without a name) for good
 };
 
+inline constexpr size_t VL_NAME_SLOTS = 512;  // open-addressed index over the 256 symbols
+
 struct VlCompiler {
     VlArena* arena;
     VlChunk* chunk;
@@ -26,21 +28,41 @@ struct VlCompiler {
     uint64_t symbol_count;
     uint8_t next_register;
 
-    // Registers are handed out in order 0, 1, 2, ... and never reused while
-    // they last.  A program that needs more than 256 is compiled again with
-    // `reuse` set: dead temporaries are then given out again, lowest first.
+    // Registers are handed out in order 0, 1, 2, ... while they last.  Once
+    // all 256 are out the compiler switches to `reuse`: dead temporaries are
+    // then given out again, lowest first, and the pass goes on.
     bool reuse;
     bool failed;                 // out of registers even with reuse
     uint16_t handed_out;         // registers handed out so far in order (0..256)
     VlRegisterUse use[256];
     bool dirty[256];             // written by an earlier temporary
+    uint64_t free_mask[4];       // dead temporaries, one bit per register
     int32_t line;                // line of the last leaf compiled, for reports
     char error_message[256];
+
+    // Names are found through a hash index; the compiler keeps its own copy
+    // of every name and string literal, so the tree may go once compiled.
+    uint32_t symbol_hash[256];
+    uint16_t name_slots[VL_NAME_SLOTS];  // symbol index + 1, or 0 when empty
+    const char** literals;               // interned literal texts (open addressing)
+    uint32_t literal_count;
+    uint32_t literal_capacity;
+    const VlNode** spine;                // stack of operator chains being compiled
+    size_t spine_size;
+    size_t spine_capacity;
+    uint64_t first_instruction;          // where this compilation began in the chunk
 };
 
 [[nodiscard]] VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk);
 [[nodiscard]] bool vl_compile(VlCompiler* compiler, VlNode* program);
 
-// After vl_compile returned false: writes one line naming the cause (and,
-// where there is one, the place) to `out`.  Writes nothing otherwise.
+// The streaming form of vl_compile: each top-level statement as the parser
+// delivers it, then vl_compile_finish appends the halt.  Finish returns false
+// (and leaves the chunk as it was before the first statement) when the
+// program ran out of registers.
+void vl_compile_statement(VlCompiler* compiler, const VlNode* statement);
+[[nodiscard]] bool vl_compile_finish(VlCompiler* compiler);
+
+// After a compilation failed: writes one line naming the cause (and, where
+// there is one, the place) to `out`.  Writes nothing otherwise.
 void vl_compiler_report(const VlCompiler* compiler, FILE* out);

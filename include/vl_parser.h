@@ -54,7 +54,14 @@ struct VlParser {
     char error_message[256];
     int32_t depth;  // current nesting of parentheses and loops
     const VlParseObserver* observer;  // null unless a tool sets one after creation
+    bool started;   // the optional "start" has been looked for
+    bool finished;  // the program's "stop" or the end of input was reached
 };
 
 [[nodiscard]] VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer);
 [[nodiscard]] VlNode* vl_parse_program(VlParser* parser);
+
+// The top-level statements one at a time, in the order vl_parse_program
+// lists them: the next statement, or null once the program has ended.  A
+// caller that compiles each statement as it comes never holds the whole tree.
+[[nodiscard]] VlNode* vl_parse_next_statement(VlParser* parser);

@@ -6,10 +6,8 @@
 #include <system_error>
 
 #include "vl_arena.h"
-#include "vl_compiler.h"
-#include "vl_lexer.h"
-#include "vl_parser.h"
 #include "vl_pe.h"
+#include "vl_pipeline.h"
 #include "vl_stdlib.h"
 #include "vl_tools.h"
 #include "vllsp.h"
@@ -58,13 +56,6 @@ char* read_file_content(const char* path, const char* noun) {
     return nullptr;
 }
 
-VlNode* parse(VlArena* arena, const char* source, VlParser** parser_out) {
-    VlLexer* lexer = vl_lexer_create(arena, source);
-    VlParser* parser = vl_parser_create(arena, lexer);
-    *parser_out = parser;
-    return vl_parse_program(parser);
-}
-
 int compile_command(VlArena* arena, int argc, char** argv) {
     const char* script = argv[2];
     const char* output = "app.exe";
@@ -86,13 +77,8 @@ int compile_command(VlArena* arena, int argc, char** argv) {
 
     // The image does not depend on the script, so syntax and compilation
     // errors do not stop this path.
-    VlParser* parser = nullptr;
-    VlNode* program = parse(arena, source, &parser);
-    VlVM* vm = vlvm_create(arena);
-    VlCompiler* compiler = vl_compiler_create(arena, &vm->chunk);
-    (void)vl_compile(compiler, program);
-
-    VlPeWriter* writer = vl_pe_create(arena, &vm->chunk, output);
+    VlPipeline built = vl_pipeline_build(arena, source, VL_GOAL_IMAGE);
+    VlPeWriter* writer = vl_pe_create(arena, &built.machine->chunk, output);
     int code = 0;
     if (vl_pe_generate_exe(writer)) {
         std::printf("[VL-PE Linker] Compiled '%s' into standalone binary: %s\n", script, output);
@@ -107,22 +93,19 @@ int compile_command(VlArena* arena, int argc, char** argv) {
 int run_script(VlArena* arena, const char* path) {
     char* source = read_file_content(path, "source file");
     if (!source) return 1;
-    VlParser* parser = nullptr;
-    VlNode* program = parse(arena, source, &parser);
-    if (parser->had_error) {
-        std::fprintf(stderr, "Syntax Error: %s\n", parser->error_message);
+    VlPipeline built = vl_pipeline_build(arena, source, VL_GOAL_RUN);
+    if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
+        std::fprintf(stderr, "Syntax Error: %s\n", built.parser->error_message);
         std::free(source);
         return 1;
     }
-    VlVM* vm = vlvm_create(arena);
-    VlCompiler* compiler = vl_compiler_create(arena, &vm->chunk);
-    if (!vl_compile(compiler, program)) {
+    if (built.status == VL_PIPELINE_COMPILE_ERROR) {
         std::fputs("Compilation Error: Failed to generate VLVM bytecode.\n", stderr);
-        vl_compiler_report(compiler, stderr);
+        vl_compiler_report(built.compiler, stderr);
         std::free(source);
         return 1;
     }
-    vlvm_run(vm);
+    vlvm_run(built.machine);
     std::free(source);
     return 0;
 }

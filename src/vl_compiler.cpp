@@ -2,8 +2,8 @@
 // leaves its value in a register and answers with that register.
 #include "vl_compiler.h"
 
+#include <bit>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -25,20 +25,23 @@ void fail_out_of_registers(VlCompiler* c) {
                   c->line, static_cast<unsigned long long>(c->symbol_count));
 }
 
-// A fresh register.  In order while they last; in reuse mode the lowest free one.
+// A fresh register: in order while they last, then the lowest dead temporary.
+// Programs that fit in 256 registers never reach the second mode, so their
+// instructions are exactly the in-order ones.
 uint8_t allocate(VlCompiler* c, VlRegisterUse use) {
     if (!c->reuse) {
-        if (c->handed_out == 256) {
-            fail_out_of_registers(c);
-            return 0;
+        if (c->handed_out < 256) {
+            uint8_t reg = static_cast<uint8_t>(c->handed_out++);
+            c->next_register = static_cast<uint8_t>(c->handed_out);  // wraps only when all 256 are out
+            c->use[reg] = use;
+            return reg;
         }
-        uint8_t reg = static_cast<uint8_t>(c->handed_out++);
-        c->next_register = static_cast<uint8_t>(c->handed_out);  // wraps only when all 256 are out
-        c->use[reg] = use;
-        return reg;
+        c->reuse = true;
     }
-    for (int reg = 0; reg < 256; reg++) {
-        if (c->use[reg] == VL_REG_FREE) {
+    for (int word = 0; word < 4; word++) {
+        if (uint64_t bits = c->free_mask[word]) {
+            int reg = word * 64 + std::countr_zero(bits);
+            c->free_mask[word] &= bits - 1;
             c->use[reg] = use;
             return static_cast<uint8_t>(reg);
         }
@@ -47,10 +50,13 @@ uint8_t allocate(VlCompiler* c, VlRegisterUse use) {
     return 0;
 }
 
+// Liveness is tracked from the start, so that the switch to reuse finds
+// every temporary that died before it.
 void release(VlCompiler* c, Operand operand) {
-    if (c->reuse && operand.temporary && c->use[operand.reg] == VL_REG_TEMPORARY) {
+    if (operand.temporary && c->use[operand.reg] == VL_REG_TEMPORARY) {
         c->use[operand.reg] = VL_REG_FREE;
         c->dirty[operand.reg] = true;
+        c->free_mask[operand.reg / 64] |= uint64_t{1} << (operand.reg % 64);
     }
 }
 
@@ -69,7 +75,7 @@ VlInstruction make(VlOpcode opcode) {
 // first, so that a name read before any store reads 0 as on a fresh machine.
 uint8_t bind_variable(VlCompiler* c) {
     uint8_t reg = allocate(c, VL_REG_VARIABLE);
-    if (c->reuse && c->dirty[reg]) {
+    if (c->dirty[reg]) {
         VlInstruction clear = make(OP_LOAD_CONST);
         clear.dst = reg;
         emit(c, clear);
@@ -77,14 +83,68 @@ uint8_t bind_variable(VlCompiler* c) {
     return reg;
 }
 
+uint32_t hash_text(const char* text) {
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (; *text; text++) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
+    return hash;
+}
+
 uint8_t resolve(VlCompiler* c, const char* name) {
     if (!name) return bind_variable(c);  // a loop variable that is no word: nameless
-    for (uint64_t i = 0; i < c->symbol_count; i++)
-        if (std::strcmp(c->symbols[i].name, name) == 0) return c->symbols[i].reg;
+    uint32_t hash = hash_text(name);
+    size_t slot = hash % VL_NAME_SLOTS;
+    for (; c->name_slots[slot]; slot = (slot + 1) % VL_NAME_SLOTS) {
+        const uint16_t index = static_cast<uint16_t>(c->name_slots[slot] - 1);
+        if (c->symbol_hash[index] == hash && std::strcmp(c->symbols[index].name, name) == 0)
+            return c->symbols[index].reg;
+    }
     uint8_t reg = bind_variable(c);
     if (c->failed || c->symbol_count == 256) return reg;  // each name holds a register: 256 at most
-    c->symbols[c->symbol_count++] = VlSymbol{name, reg};
+    const uint16_t index = static_cast<uint16_t>(c->symbol_count++);
+    c->symbols[index] = VlSymbol{vl_arena_must_strndup(c->arena, name, std::strlen(name)), reg};
+    c->symbol_hash[index] = hash;
+    c->name_slots[slot] = static_cast<uint16_t>(index + 1);
     return reg;
+}
+
+// The compiler's own copy of a string literal.  Equal texts share one copy
+// while the table is small; past that every literal gets a copy of its own,
+// so the table's memory stays bounded whatever the program.
+constexpr uint32_t MAX_LITERAL_SLOTS = 8192;
+
+const char* own_literal(VlCompiler* c, const char* text) {
+    if (!text) return nullptr;
+    size_t length = std::strlen(text);
+    if (c->literal_count * 2 >= c->literal_capacity && c->literal_capacity < MAX_LITERAL_SLOTS) {
+        uint32_t capacity = c->literal_capacity ? c->literal_capacity * 2 : 64;
+        auto** table = static_cast<const char**>(vl_arena_must_alloc_zero(c->arena, capacity * sizeof(char*)));
+        for (uint32_t i = 0; i < c->literal_capacity; i++) {
+            if (const char* old = c->literals[i]) {
+                uint32_t slot = hash_text(old) & (capacity - 1);
+                while (table[slot]) slot = (slot + 1) & (capacity - 1);
+                table[slot] = old;
+            }
+        }
+        c->literals = table;
+        c->literal_capacity = capacity;
+    }
+    if (c->literal_count * 2 >= c->literal_capacity) return vl_arena_must_strndup(c->arena, text, length);
+    uint32_t slot = hash_text(text) & (c->literal_capacity - 1);
+    for (; c->literals[slot]; slot = (slot + 1) & (c->literal_capacity - 1))
+        if (std::strcmp(c->literals[slot], text) == 0) return c->literals[slot];
+    c->literal_count++;
+    return c->literals[slot] = vl_arena_must_strndup(c->arena, text, length);
+}
+
+void push_spine(VlCompiler* c, const VlNode* node) {
+    if (c->spine_size == c->spine_capacity) {
+        size_t capacity = c->spine_capacity ? c->spine_capacity * 2 : 64;
+        auto** grown = static_cast<const VlNode**>(vl_arena_must_alloc(c->arena, capacity * sizeof(VlNode*)));
+        if (c->spine_size) std::memcpy(grown, c->spine, c->spine_size * sizeof(VlNode*));
+        c->spine = grown;
+        c->spine_capacity = capacity;
+    }
+    c->spine[c->spine_size++] = node;
 }
 
 VlOpcode opcode_for(VlTokenType op) {
@@ -99,17 +159,18 @@ VlOpcode opcode_for(VlTokenType op) {
 Operand compile_node(VlCompiler* c, const VlNode* node);
 
 Operand compile_binary(VlCompiler* c, const VlNode* node) {
-    // Chains like a plus b plus c are left-deep and may be very long: walk the
-    // left spine with a loop; only right operands (parenthesised, and so of
-    // bounded depth) recurse.
-    std::vector<const VlNode*> spine;
-    for (const VlNode* n = node; n && n->type == NODE_BINARY; n = n->as.binary.left) spine.push_back(n);
-    Operand left = compile_node(c, spine.back()->as.binary.left);
-    for (auto it = spine.rbegin(); it != spine.rend(); ++it) {
-        Operand right = compile_node(c, (*it)->as.binary.right);
+    // Chains like a plus b plus c are left-deep and may be very long: the
+    // left spine goes on the compiler's stack, innermost last; only right
+    // operands (parenthesised, and so of bounded depth) recurse.
+    const size_t base = c->spine_size;
+    for (const VlNode* n = node; n && n->type == NODE_BINARY; n = n->as.binary.left) push_spine(c, n);
+    Operand left = compile_node(c, c->spine[c->spine_size - 1]->as.binary.left);
+    while (c->spine_size > base) {
+        const VlNode* binary = c->spine[--c->spine_size];
+        Operand right = compile_node(c, binary->as.binary.right);
         release(c, left);
         release(c, right);
-        VlInstruction instruction = make(opcode_for((*it)->as.binary.op));
+        VlInstruction instruction = make(opcode_for(binary->as.binary.op));
         instruction.dst = allocate(c, VL_REG_TEMPORARY);
         instruction.src1 = left.reg;
         instruction.src2 = right.reg;
@@ -166,7 +227,7 @@ Operand compile_node(VlCompiler* c, const VlNode* node) {
         }
         case NODE_STRING: {
             VlInstruction load = make(OP_LOAD_STR);
-            load.string = node->as.string.text;  // shared with the tree, not copied
+            load.string = own_literal(c, node->as.string.text);
             return load_literal(c, node, load);
         }
         case NODE_IDENTIFIER:
@@ -202,17 +263,6 @@ void compile_program(VlCompiler* c, const VlNode* program) {
         compile_statements(c, program);
     else
         release(c, compile_node(c, program));
-    emit(c, make(OP_HALT));
-}
-
-void reset_registers(VlCompiler* c) {
-    c->symbol_count = 0;
-    c->next_register = 0;
-    c->handed_out = 0;
-    c->failed = false;
-    c->line = 0;
-    std::memset(c->use, 0, sizeof c->use);
-    std::memset(c->dirty, 0, sizeof c->dirty);
 }
 
 }  // namespace
@@ -221,25 +271,28 @@ VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk) {
     auto* compiler = static_cast<VlCompiler*>(vl_arena_must_alloc_zero(arena, sizeof(VlCompiler)));
     compiler->arena = arena;
     compiler->chunk = chunk;
+    compiler->first_instruction = chunk ? chunk->count : 0;
     return compiler;
+}
+
+void vl_compile_statement(VlCompiler* compiler, const VlNode* statement) {
+    if (compiler && statement) release(compiler, compile_node(compiler, statement));
+}
+
+bool vl_compile_finish(VlCompiler* compiler) {
+    if (!compiler) return false;
+    emit(compiler, make(OP_HALT));
+    if (compiler->failed) {
+        compiler->chunk->count = compiler->first_instruction;
+        return false;
+    }
+    return true;
 }
 
 bool vl_compile(VlCompiler* compiler, VlNode* program) {
     if (!compiler || !program) return false;
-    uint64_t first = compiler->chunk->count;
     compile_program(compiler, program);
-    if (compiler->failed && !compiler->reuse) {
-        // More than 256 registers in order: compile again, reusing dead temporaries.
-        compiler->chunk->count = first;
-        reset_registers(compiler);
-        compiler->reuse = true;
-        compile_program(compiler, program);
-    }
-    if (compiler->failed) {
-        compiler->chunk->count = first;
-        return false;
-    }
-    return true;
+    return vl_compile_finish(compiler);
 }
 
 void vl_compiler_report(const VlCompiler* compiler, FILE* out) {

@@ -217,17 +217,26 @@ VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer) {
     return parser;
 }
 
-VlNode* vl_parse_program(VlParser* parser) {
-    NodeList program = new_list(parser, NODE_PROGRAM, 32);
-    if (parser->current.type == TOKEN_START) advance(parser);
-    for (;;) {
+VlNode* vl_parse_next_statement(VlParser* parser) {
+    if (!parser->started) {
+        parser->started = true;
+        if (parser->current.type == TOKEN_START) advance(parser);
+    }
+    while (!parser->finished) {
         switch (parser->current.type) {
-            case TOKEN_EOF: return program.node;
-            case TOKEN_STOP: advance(parser); return program.node;
+            case TOKEN_EOF: parser->finished = true; break;
+            case TOKEN_STOP: advance(parser); parser->finished = true; break;
             case TOKEN_NEWLINE: advance(parser); break;
             default:
-                if (VlNode* statement = parse_statement(parser)) append(parser, program, statement);
+                if (VlNode* statement = parse_statement(parser)) return statement;
                 break;
         }
     }
+    return nullptr;
+}
+
+VlNode* vl_parse_program(VlParser* parser) {
+    NodeList program = new_list(parser, NODE_PROGRAM, 32);
+    while (VlNode* statement = vl_parse_next_statement(parser)) append(parser, program, statement);
+    return program.node;
 }

@@ -7,11 +7,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "vl_compiler.h"
-#include "vl_lexer.h"
-#include "vl_parser.h"
+#include "vl_pipeline.h"
 #include "vl_stdlib.h"
-#include "vlvm.h"
 
 namespace {
 
@@ -108,17 +105,12 @@ void repl_evaluate(VlArena* arena, const char* line) {
     bool statement = begins_with(line, "display ") || begins_with(line, "store ");
     std::snprintf(program_text, sizeof program_text, statement ? "start\n%s\nstop" : "start\ndisplay %s\nstop", line);
 
-    VlLexer* lexer = vl_lexer_create(arena, program_text);
-    VlParser* parser = vl_parser_create(arena, lexer);
-    VlNode* program = vl_parse_program(parser);
-    if (parser->had_error || !program) {
+    VlPipeline built = vl_pipeline_build(arena, program_text, VL_GOAL_RUN);
+    if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
         std::puts("Error: Invalid expression.");
         return;
     }
-    VlVM* machine = vlvm_create(arena);
-    VlCompiler* compiler = vl_compiler_create(arena, &machine->chunk);
-    if (!vl_compile(compiler, program)) return;
-    vlvm_run(machine);
+    if (built.status == VL_PIPELINE_OK) vlvm_run(built.machine);
 }
 
 constexpr const char* RULE = "=====================================================";
@@ -170,16 +162,13 @@ int vl_lint_check_file(VlArena* arena, const char* path) {
         return 1;
     }
     std::printf("[vllint] Analyzing '%s' ...\n", path);
-    VlLexer* lexer = vl_lexer_create(arena, source);
-    VlParser* parser = vl_parser_create(arena, lexer);
-    VlNode* program = vl_parse_program(parser);
-    if (parser->had_error) {
-        std::printf("  \xE2\x9D\x8C Error at line %d: %s\n", static_cast<int>(parser->current.line),
-                    parser->error_message);
+    VlPipeline checked = vl_pipeline_build(arena, source, VL_GOAL_CHECK);
+    if (checked.status == VL_PIPELINE_SYNTAX_ERROR) {
+        std::printf("  \xE2\x9D\x8C Error at line %d: %s\n", static_cast<int>(checked.parser->current.line),
+                    checked.parser->error_message);
         return 1;
     }
-    size_t count = program ? program->as.list.count : 0;
-    std::printf("  \xE2\x9C\x93 Syntax check passed (%zu AST statements verified).\n", count);
+    std::printf("  \xE2\x9C\x93 Syntax check passed (%zu AST statements verified).\n", checked.statement_count);
     std::printf("[vllint] %d Errors, %d Warnings.\n", 0, 0);
     return 0;
 }

@@ -1,0 +1,35 @@
+// From source text to a compiled chunk: the one road that the driver, the
+// REPL, the linter, the fuzzers, the benchmarks and the tests take.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "vl_arena.h"
+#include "vl_compiler.h"
+#include "vl_parser.h"
+#include "vlvm.h"
+
+enum VlPipelineGoal : uint8_t {
+    VL_GOAL_RUN,    // compile until the first syntax error; the chunk is run only without one
+    VL_GOAL_IMAGE,  // compile everything, errors or not (the executable writer)
+    VL_GOAL_CHECK,  // parse only: count the statements and find the errors
+};
+
+enum VlPipelineStatus : uint8_t {
+    VL_PIPELINE_OK,
+    VL_PIPELINE_SYNTAX_ERROR,   // parser->error_message says why
+    VL_PIPELINE_COMPILE_ERROR,  // vl_compiler_report says why
+};
+
+struct VlPipeline {
+    VlPipelineStatus status;
+    VlVM* machine;           // holds the chunk, ended by OP_HALT; null for VL_GOAL_CHECK
+    VlParser* parser;        // `current` is where parsing stopped
+    VlCompiler* compiler;    // null for VL_GOAL_CHECK
+    size_t statement_count;  // top-level statements
+};
+
+// Lexes, parses and compiles `source` in one pass over its statements: each
+// one is compiled as soon as it is parsed and its tree is dropped, so the
+// memory held is the chunk and the texts it needs, never the whole tree.
+// Everything returned lives in `arena`.
+[[nodiscard]] VlPipeline vl_pipeline_build(VlArena* arena, const char* source, VlPipelineGoal goal);
