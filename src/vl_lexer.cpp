@@ -1,6 +1,7 @@
 // The lexer: one token per call, pointing into the caller's source text.
 #include "vl_lexer.h"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -13,72 +14,129 @@ struct Keyword {
     VlTokenType type;
 };
 
+// The keywords grouped by length, so that a word is compared only with the
+// few keywords as long as it is, first byte first.
 constexpr Keyword KEYWORDS[] = {
-    {"start", TOKEN_START},       {"stop", TOKEN_STOP},       {"store", TOKEN_STORE},
-    {"display", TOKEN_DISPLAY},   {"check", TOKEN_CHECK},     {"otherwise", TOKEN_OTHERWISE},
-    {"count", TOKEN_COUNT},       {"from", TOKEN_FROM},       {"to", TOKEN_TO},
-    {"create", TOKEN_CREATE},     {"blueprint", TOKEN_BLUEPRINT}, {"open", TOKEN_OPEN},
-    {"freeze", TOKEN_FREEZE},     {"move", TOKEN_MOVE},       {"as", TOKEN_AS},
-    {"same", TOKEN_SAME},         {"big", TOKEN_BIG},         {"small", TOKEN_SMALL},
-    {"yes", TOKEN_YES},           {"no", TOKEN_NO},           {"number", TOKEN_TYPE_NUMBER},
-    {"word", TOKEN_TYPE_WORD},    {"flag", TOKEN_TYPE_FLAG},  {"list", TOKEN_TYPE_LIST},
-    {"plus", TOKEN_PLUS},         {"minus", TOKEN_MINUS},     {"into", TOKEN_MULTIPLY},
+    {"to", TOKEN_TO},          {"as", TOKEN_AS},          {"no", TOKEN_NO},
+    {"big", TOKEN_BIG},        {"yes", TOKEN_YES},
+    {"stop", TOKEN_STOP},      {"from", TOKEN_FROM},      {"open", TOKEN_OPEN},
+    {"move", TOKEN_MOVE},      {"same", TOKEN_SAME},      {"word", TOKEN_TYPE_WORD},
+    {"flag", TOKEN_TYPE_FLAG}, {"list", TOKEN_TYPE_LIST}, {"plus", TOKEN_PLUS},
+    {"into", TOKEN_MULTIPLY},
+    {"start", TOKEN_START},    {"store", TOKEN_STORE},    {"check", TOKEN_CHECK},
+    {"count", TOKEN_COUNT},    {"small", TOKEN_SMALL},    {"minus", TOKEN_MINUS},
+    {"create", TOKEN_CREATE},  {"freeze", TOKEN_FREEZE},  {"number", TOKEN_TYPE_NUMBER},
+    {"display", TOKEN_DISPLAY},
+    {"otherwise", TOKEN_OTHERWISE}, {"blueprint", TOKEN_BLUEPRINT},
+};
+constexpr size_t LONGEST_KEYWORD = 9;
+
+struct KeywordRange {
+    unsigned char first, end;  // indices into KEYWORDS
 };
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+constexpr std::array<KeywordRange, LONGEST_KEYWORD + 1> keyword_ranges() {
+    std::array<KeywordRange, LONGEST_KEYWORD + 1> ranges{};
+    for (size_t length = 0; length <= LONGEST_KEYWORD; length++) {
+        size_t first = 0;
+        while (first < std::size(KEYWORDS) && KEYWORDS[first].word.size() != length) first++;
+        size_t end = first;
+        while (end < std::size(KEYWORDS) && KEYWORDS[end].word.size() == length) end++;
+        ranges[length] = {static_cast<unsigned char>(first), static_cast<unsigned char>(end)};
+    }
+    return ranges;
+}
+constexpr auto KEYWORD_RANGES = keyword_ranges();
+
+constexpr bool keywords_grouped_by_length() {
+    for (size_t i = 1; i < std::size(KEYWORDS); i++)
+        if (KEYWORDS[i].word.size() < KEYWORDS[i - 1].word.size()) return false;
+    return std::size(KEYWORDS) == 27;
+}
+static_assert(keywords_grouped_by_length(), "the lookup needs the 27 keywords sorted by length");
+
+VlTokenType keyword_type(const char* word, size_t length) {
+    if (length > LONGEST_KEYWORD) return TOKEN_IDENTIFIER;
+    for (size_t i = KEYWORD_RANGES[length].first; i < KEYWORD_RANGES[length].end; i++) {
+        const Keyword& keyword = KEYWORDS[i];
+        if (keyword.word[0] == word[0] && std::memcmp(keyword.word.data(), word, length) == 0) return keyword.type;
+    }
+    return TOKEN_IDENTIFIER;
+}
+
+// Letters, digits and the underscore continue a word.
+constexpr std::array<bool, 256> word_chars() {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; c++)
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    return table;
+}
+constexpr auto WORD_CHAR = word_chars();
+
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_word_char(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
 
-bool at_end(const VlLexer* lexer) { return lexer->position >= lexer->length; }
+// The lexer's read position while one token is read; written back at the
+// end.  Every read may look one byte past the last one: the source ends
+// with its NUL, which no rule below takes for part of a token.
+struct Cursor {
+    const char* source;
+    size_t length;
+    size_t position;
+    int32_t line;
+    int32_t column;
 
-// The byte `ahead` places past the current one, or NUL past the end.
-char peek(const VlLexer* lexer, size_t ahead = 0) {
-    size_t index = lexer->position + ahead;
-    return index < lexer->length ? lexer->source[index] : '\0';
-}
-
-void consume(VlLexer* lexer) {
-    if (at_end(lexer)) return;
-    if (lexer->source[lexer->position++] == '\n') {
-        lexer->line++;
-        lexer->column = 1;
-    } else {
-        lexer->column++;
+    char at(size_t ahead = 0) const { return source[position + ahead]; }
+    bool at_end() const { return position >= length; }
+    // Consumes `n` bytes that hold no line feed.
+    void skip(size_t n) {
+        position += n;
+        column += static_cast<int32_t>(n);
     }
-}
+};
 
 VlToken make_token(VlTokenType type, const char* start, size_t length, int32_t line, int32_t column) {
     return VlToken{type, start, length, line, column, 0.0, nullptr};
 }
 
-VlTokenType keyword_type(std::string_view word) {
-    for (const Keyword& keyword : KEYWORDS)
-        if (keyword.word == word) return keyword.type;
-    return TOKEN_IDENTIFIER;
-}
-
-VlToken lex_string(VlLexer* lexer, const char* start, int32_t line, int32_t column) {
-    size_t content = lexer->position;
-    while (!at_end(lexer) && peek(lexer) != '"') {
-        if (peek(lexer) == '\\') consume(lexer);  // the escaped byte is kept, whatever it is
-        consume(lexer);
+VlToken lex_string(Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
+    size_t content = cursor.position;
+    while (!cursor.at_end() && cursor.at() != '"') {
+        size_t take = cursor.at() == '\\' && cursor.position + 1 < cursor.length ? 2 : 1;  // the escaped byte stays
+        for (size_t i = 0; i < take; i++) {
+            if (cursor.source[cursor.position++] == '\n') {
+                cursor.line++;
+                cursor.column = 1;
+            } else {
+                cursor.column++;
+            }
+        }
     }
-    size_t n = lexer->position - content;
-    if (!at_end(lexer)) consume(lexer);  // closing quote
+    size_t n = cursor.position - content;
+    if (!cursor.at_end()) cursor.skip(1);  // closing quote
     VlToken token = make_token(TOKEN_STRING, start, n + 2, line, column);
-    token.text = vl_arena_must_strndup(lexer->arena, lexer->source + content, n);
+    token.text = vl_arena_must_strndup(arena, cursor.source + content, n);
     return token;
 }
 
-VlToken lex_number(VlLexer* lexer, const char* start, int32_t line, int32_t column) {
-    while (is_digit(peek(lexer))) consume(lexer);
-    if (peek(lexer) == '.' && is_digit(peek(lexer, 1))) {
-        consume(lexer);
-        while (is_digit(peek(lexer))) consume(lexer);
+VlToken lex_number(Cursor& cursor, const char* start, int32_t line, int32_t column) {
+    size_t end = cursor.position;
+    while (is_digit(cursor.source[end])) end++;
+    bool fraction = cursor.source[end] == '.' && is_digit(cursor.source[end + 1]);
+    if (fraction) {
+        end++;
+        while (is_digit(cursor.source[end])) end++;
     }
-    size_t length = static_cast<size_t>(lexer->source + lexer->position - start);
+    cursor.skip(end - cursor.position);
+    size_t length = static_cast<size_t>(cursor.source + end - start);
     VlToken token = make_token(TOKEN_NUMBER, start, length, line, column);
+    if (!fraction && length <= 15) {
+        // Up to 15 digits the integer is exact in a double: no conversion needed.
+        uint64_t whole = 0;
+        for (size_t i = 0; i < length; i++) whole = whole * 10 + static_cast<uint64_t>(start[i] - '0');
+        token.number = static_cast<double>(whole);
+        return token;
+    }
     // Correctly rounded for any length.  Digits cannot fail to parse; out of
     // range means overflow (a nonzero integer part: infinity) or underflow (0).
     double value = 0.0;
@@ -91,21 +149,81 @@ VlToken lex_number(VlLexer* lexer, const char* start, int32_t line, int32_t colu
     return token;
 }
 
-VlToken lex_word(VlLexer* lexer, const char* start, int32_t line, int32_t column) {
-    while (is_word_char(peek(lexer))) consume(lexer);
-    size_t n = static_cast<size_t>(lexer->source + lexer->position - start);
-    std::string_view word(start, n);
-    if (word == "divided") {
+VlToken lex_word(Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
+    size_t end = cursor.position;
+    while (WORD_CHAR[static_cast<unsigned char>(cursor.source[end])]) end++;
+    cursor.skip(end - cursor.position);
+    size_t n = static_cast<size_t>(cursor.source + end - start);
+    if (n == 7 && std::memcmp(start, "divided", 7) == 0) {
         size_t spaces = 0;
-        while (peek(lexer, spaces) == ' ') spaces++;
-        if (peek(lexer, spaces) == 'b' && peek(lexer, spaces + 1) == 'y') {
-            for (size_t i = 0; i < spaces + 2; i++) consume(lexer);
+        while (cursor.at(spaces) == ' ') spaces++;
+        if (cursor.at(spaces) == 'b' && cursor.at(spaces + 1) == 'y') {
+            cursor.skip(spaces + 2);
             return make_token(TOKEN_DIVIDE, start, n + spaces + 2, line, column);
         }
     }
-    VlToken token = make_token(keyword_type(word), start, n, line, column);
-    token.text = vl_arena_must_strndup(lexer->arena, start, n);
+    VlToken token = make_token(keyword_type(start, n), start, n, line, column);
+    token.text = vl_arena_must_strndup(arena, start, n);
     return token;
+}
+
+VlTokenType single_byte_token(char c) {
+    switch (c) {
+        case '/': return TOKEN_DIVIDE;
+        case '(': return TOKEN_LPAREN;
+        case ')': return TOKEN_RPAREN;
+        case '*': return TOKEN_MULTIPLY;
+        case '+': return TOKEN_PLUS;
+        case ',': return TOKEN_COMMA;
+        case '-': return TOKEN_MINUS;
+        case ':': return TOKEN_COLON;
+        case '=': return TOKEN_ASSIGN;
+        case '[': return TOKEN_LBRACKET;
+        case ']': return TOKEN_RBRACKET;
+        default: return TOKEN_ERROR;
+    }
+}
+
+VlToken read_token(Cursor& cursor, VlLexer* lexer) {
+    const int32_t line = cursor.line;
+    int32_t end_column = cursor.column;  // column reported for EOF
+    while (!cursor.at_end()) {
+        char c = cursor.at();
+        if (c == ' ' || c == '\t' || c == '\r') {
+            cursor.skip(1);
+        } else if (c == '/' && cursor.at(1) == '/') {
+            // A comment runs to the line feed, which stays for the next token.
+            const void* feed = std::memchr(cursor.source + cursor.position, '\n', cursor.length - cursor.position);
+            size_t stop = feed ? static_cast<size_t>(static_cast<const char*>(feed) - cursor.source) : cursor.length;
+            cursor.skip(stop - cursor.position);
+            end_column = cursor.column;
+        } else {
+            break;
+        }
+    }
+    if (cursor.at_end()) {
+        if (lexer->indent_depth > 0) {
+            lexer->pending_dedents += lexer->indent_depth - 1;
+            lexer->indent_depth = 0;
+            return make_token(TOKEN_DEDENT, nullptr, 0, line, end_column);
+        }
+        return make_token(TOKEN_EOF, nullptr, 0, line, end_column);
+    }
+
+    const int32_t column = cursor.column;
+    const char* start = cursor.source + cursor.position;
+    const char c = *start;
+    if (c == '\n') {
+        cursor.position++;
+        cursor.line++;
+        cursor.column = 1;
+        return make_token(TOKEN_NEWLINE, start, 1, line, column);
+    }
+    cursor.skip(1);
+    if (c == '"') return lex_string(cursor, lexer->arena, start, line, column);
+    if (is_digit(c)) return lex_number(cursor, start, line, column);
+    if (is_letter(c) || c == '_') return lex_word(cursor, lexer->arena, start, line, column);
+    return make_token(single_byte_token(c), start, 1, line, column);
 }
 
 }  // namespace
@@ -125,51 +243,12 @@ VlToken vl_lexer_next_token(VlLexer* lexer) {
         lexer->pending_dedents--;
         return make_token(TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
     }
-    int32_t line = lexer->line;
-    int32_t end_column = lexer->column;  // column reported for EOF
-    while (!at_end(lexer)) {
-        char c = peek(lexer);
-        if (is_blank(c)) {
-            consume(lexer);
-        } else if (c == '/' && peek(lexer, 1) == '/') {
-            while (!at_end(lexer) && peek(lexer) != '\n') consume(lexer);
-            end_column = lexer->column;
-        } else {
-            break;
-        }
-    }
-    if (at_end(lexer)) {
-        if (lexer->indent_depth > 0) {
-            lexer->pending_dedents += lexer->indent_depth - 1;
-            lexer->indent_depth = 0;
-            return make_token(TOKEN_DEDENT, nullptr, 0, line, end_column);
-        }
-        return make_token(TOKEN_EOF, nullptr, 0, line, end_column);
-    }
-
-    int32_t column = lexer->column;
-    const char* start = lexer->source + lexer->position;
-    char c = *start;
-    consume(lexer);
-    switch (c) {
-        case '\n': return make_token(TOKEN_NEWLINE, start, 1, line, column);
-        case '/': return make_token(TOKEN_DIVIDE, start, 1, line, column);
-        case '(': return make_token(TOKEN_LPAREN, start, 1, line, column);
-        case ')': return make_token(TOKEN_RPAREN, start, 1, line, column);
-        case '*': return make_token(TOKEN_MULTIPLY, start, 1, line, column);
-        case '+': return make_token(TOKEN_PLUS, start, 1, line, column);
-        case ',': return make_token(TOKEN_COMMA, start, 1, line, column);
-        case '-': return make_token(TOKEN_MINUS, start, 1, line, column);
-        case ':': return make_token(TOKEN_COLON, start, 1, line, column);
-        case '=': return make_token(TOKEN_ASSIGN, start, 1, line, column);
-        case '[': return make_token(TOKEN_LBRACKET, start, 1, line, column);
-        case ']': return make_token(TOKEN_RBRACKET, start, 1, line, column);
-        case '"': return lex_string(lexer, start, line, column);
-        default: break;
-    }
-    if (is_digit(c)) return lex_number(lexer, start, line, column);
-    if (is_letter(c) || c == '_') return lex_word(lexer, start, line, column);
-    return make_token(TOKEN_ERROR, start, 1, line, column);
+    Cursor cursor{lexer->source, lexer->length, lexer->position, lexer->line, lexer->column};
+    VlToken token = read_token(cursor, lexer);
+    lexer->position = cursor.position;
+    lexer->line = cursor.line;
+    lexer->column = cursor.column;
+    return token;
 }
 
 const char* vl_token_type_name(VlTokenType type) {
