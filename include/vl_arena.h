@@ -24,6 +24,14 @@ inline constexpr size_t VL_ARENA_MIN_BLOCK = 65536;
 [[nodiscard]] char* vl_arena_strdup(VlArena* arena, const char* text);
 [[nodiscard]] char* vl_arena_strndup(VlArena* arena, const char* bytes, size_t n);
 void vl_arena_reset(VlArena* arena);
+
+// One large array that grows (the instruction array) lives in a block of its
+// own, so that the copy it outgrows goes back to the system at once instead
+// of staying resident until the arena is destroyed.  Resizing keeps the
+// first `old_size` bytes; the old pointer is invalid afterwards.  Null on
+// exhaustion, and then the old array is left as it was.
+[[nodiscard]] void* vl_arena_alloc_own(VlArena* arena, size_t size);
+[[nodiscard]] void* vl_arena_resize_own(VlArena* arena, void* data, size_t old_size, size_t new_size);
 void vl_arena_destroy(VlArena* arena);
 
 // For callers that cannot go on without the memory they asked for: prints

@@ -7,6 +7,9 @@
 [[nodiscard]] void* vl_platform_pages_alloc(size_t size);
 // Releases pages from vl_platform_pages_alloc; `size` is what was asked for.
 void vl_platform_pages_free(void* pages, size_t size);
+// Moves pages to a larger mapping without copying them where the system can;
+// null where it cannot (the caller then copies), and the old pages stay.
+[[nodiscard]] void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size);
 
 // Standard output passes bytes unchanged (no line-feed translation).
 void vl_platform_stdout_binary();

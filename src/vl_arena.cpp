@@ -120,6 +120,51 @@ char* vl_arena_strdup(VlArena* arena, const char* text) {
     return vl_arena_strndup(arena, text, std::strlen(text));
 }
 
+void* vl_arena_alloc_own(VlArena* arena, size_t size) {
+    if (!arena || size == 0) return nullptr;
+    size_t rounded = round8(size);
+    if (!rounded) return nullptr;
+    VlArenaBlock* block = new_block(rounded);
+    if (!block) return nullptr;
+    // Linked behind the current block, which stays current: the bump
+    // allocations go on where they were.
+    block->used = rounded;
+    block->next = arena->current->next;
+    arena->current->next = block;
+    arena->total_capacity += rounded;
+    return block + 1;
+}
+
+void* vl_arena_resize_own(VlArena* arena, void* data, size_t old_size, size_t new_size) {
+    if (!arena || !data) return vl_arena_alloc_own(arena, new_size);
+    VlArenaBlock* block = static_cast<VlArenaBlock*>(data) - 1;
+    VlArenaBlock* before = arena->first;
+    while (before && before->next != block) before = before->next;
+    size_t rounded = round8(new_size);
+    if (!before || block == arena->current || rounded < old_size || rounded > SIZE_MAX - HEADER) return nullptr;
+
+    if (block->origin == VL_BLOCK_PAGES) {
+        auto* moved = static_cast<VlArenaBlock*>(
+            vl_platform_pages_resize(block, static_cast<size_t>(block->capacity) + HEADER, rounded + HEADER));
+        if (moved) {
+            arena->total_capacity += rounded - moved->capacity;
+            moved->capacity = moved->used = rounded;
+            before->next = moved;
+            return moved + 1;
+        }
+    }
+    void* grown = vl_arena_alloc_own(arena, new_size);
+    if (!grown) return nullptr;
+    std::memcpy(grown, data, old_size);
+    // The new block may have been linked right behind `before`.
+    before = arena->first;
+    while (before->next != block) before = before->next;
+    before->next = block->next;
+    arena->total_capacity -= block->capacity;
+    release_block(block);
+    return grown;
+}
+
 void vl_arena_reset(VlArena* arena) {
     if (!arena) return;
     for (VlArenaBlock* block = arena->first; block; block = block->next) block->used = 0;

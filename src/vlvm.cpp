@@ -19,13 +19,27 @@ void vlvm_init_chunk(VlChunk* chunk, VlArena* arena) {
     chunk->capacity = VL_CHUNK_INITIAL_CAPACITY;
 }
 
+// From this capacity on, the instruction array lives in a block of its own
+// and an outgrown copy goes back to the system; below it, copies stay in the
+// arena (at most 256 KiB of them in all).
+constexpr uint64_t OWN_BLOCK_CAPACITY = 8192;
+
 void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* arena) {
     if (chunk->count >= chunk->capacity) {
         if (chunk->capacity > SIZE_MAX / 2 / sizeof(VlInstruction)) vl_out_of_memory();
         uint64_t capacity = chunk->capacity * 2;
-        auto* code = static_cast<VlInstruction*>(vl_arena_must_alloc(arena, capacity * sizeof(VlInstruction)));
-        std::memcpy(code, chunk->code, chunk->count * sizeof(VlInstruction));
-        chunk->code = code;  // the old array stays in the arena
+        size_t bytes = capacity * sizeof(VlInstruction);
+        size_t used = chunk->count * sizeof(VlInstruction);
+        VlInstruction* code = nullptr;
+        if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
+            code = static_cast<VlInstruction*>(vl_arena_resize_own(arena, chunk->code, used, bytes));
+        } else {
+            code = static_cast<VlInstruction*>(capacity >= OWN_BLOCK_CAPACITY ? vl_arena_alloc_own(arena, bytes)
+                                                                               : vl_arena_alloc(arena, bytes));
+            if (code) std::memcpy(code, chunk->code, used);  // the small old array stays in the arena
+        }
+        if (!code) vl_out_of_memory();
+        chunk->code = code;
         chunk->capacity = capacity;
     }
     chunk->code[chunk->count++] = instruction;

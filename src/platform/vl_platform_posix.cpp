@@ -13,6 +13,16 @@ void vl_platform_pages_free(void* pages, size_t size) {
     munmap(pages, size);
 }
 
+void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size) {
+#if defined(__linux__)
+    void* moved = mremap(pages, old_size, new_size, MREMAP_MAYMOVE);
+    return moved == MAP_FAILED ? nullptr : moved;
+#else
+    (void)pages, (void)old_size, (void)new_size;
+    return nullptr;
+#endif
+}
+
 void vl_platform_stdout_binary() {
     // POSIX streams never translate line feeds.
 }

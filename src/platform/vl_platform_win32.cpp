@@ -14,6 +14,10 @@ void vl_platform_pages_free(void* pages, size_t) {
     VirtualFree(pages, 0, MEM_RELEASE);
 }
 
+void* vl_platform_pages_resize(void*, size_t, size_t) {
+    return nullptr;  // the arena copies instead
+}
+
 void vl_platform_stdout_binary() {
     fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
