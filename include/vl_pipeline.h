@@ -28,6 +28,12 @@ struct VlPipeline {
     size_t statement_count;  // top-level statements
 };
 
+// Reads a whole script into a heap buffer that the caller frees.  When it
+// cannot, prints the command-ending message on standard error ("Error: Could
+// not open <noun> '<path>'", or that the file is too large) and returns
+// null; out of memory ends the process with the usual message.
+[[nodiscard]] char* vl_source_read(const char* path, const char* noun);
+
 // Lexes, parses and compiles `source` in one pass over its statements: each
 // one is compiled as soon as it is parsed and its tree is dropped, so the
 // memory held is the chunk and the texts it needs, never the whole tree.

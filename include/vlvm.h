@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 #include "vl_arena.h"
+#include "vl_strings.h"
 
 enum VlValueType : uint32_t { VALUE_NUMBER = 0, VALUE_STRING = 1 };
 
@@ -95,6 +96,7 @@ struct VlVM {
     VlChunk chunk;
     uint64_t pc;
     VlArena* arena;
+    VlStringStore strings;  // concatenation results
 };
 
 [[nodiscard]] VlVM* vlvm_create(VlArena* arena);

@@ -44,17 +44,7 @@ void print_banner() {
 
 // Reads a whole script into a heap buffer.  On failure prints the message
 // for `path` ("Could not open <noun> '<path>'" when unreadable) and returns null.
-char* read_file_content(const char* path, const char* noun) {
-    VlReadStatus status = VL_READ_OK;
-    char* buffer = vl_file_read_heap(path, nullptr, &status);
-    if (buffer) return buffer;
-    if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
-    if (status == VL_READ_TOO_LARGE)
-        std::fprintf(stderr, "Error: File '%s' is too large (2 GiB or more).\n", path);
-    else
-        std::fprintf(stderr, "Error: Could not open %s '%s'\n", noun, path);
-    return nullptr;
-}
+char* read_file_content(const char* path, const char* noun) { return vl_source_read(path, noun); }
 
 int compile_command(VlArena* arena, int argc, char** argv) {
     const char* script = argv[2];

@@ -1,7 +1,9 @@
 // The pipeline: statements are parsed into a scratch arena, compiled, and the
 // scratch memory is recycled, so a long program never holds its whole tree.
 #include "vl_pipeline.h"
+#include "vl_stdlib.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -60,6 +62,18 @@ void recycle(ScratchArena& scratch, VlParser* parser) {
 }
 
 }  // namespace
+
+char* vl_source_read(const char* path, const char* noun) {
+    VlReadStatus status = VL_READ_OK;
+    char* buffer = vl_file_read_heap(path, nullptr, &status);
+    if (buffer) return buffer;
+    if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
+    if (status == VL_READ_TOO_LARGE)
+        std::fprintf(stderr, "Error: File '%s' is too large (2 GiB or more).\n", path);
+    else
+        std::fprintf(stderr, "Error: Could not open %s '%s'\n", noun, path);
+    return nullptr;
+}
 
 VlPipeline vl_pipeline_build(VlArena* arena, const char* source, VlPipelineGoal goal) {
     VlPipeline result{};

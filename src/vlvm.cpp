@@ -1,6 +1,8 @@
 // The register machine: chunks, validation, and the threaded interpreter.
 #include "vlvm.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -74,12 +76,21 @@ const char* non_finite_text(double value) {
     return value < 0 ? "-inf" : "inf";
 }
 
-// Writes a number into `out` with "%.0f" (as concatenation shows it).
-void format_whole(char* out, size_t size, double value) {
-    if (std::isfinite(value))
-        std::snprintf(out, size, "%.0f", value);
-    else
-        std::snprintf(out, size, "%s", non_finite_text(value));
+// Below 2^53 in magnitude every whole double is an exact 64-bit integer.
+constexpr double EXACT_INTEGERS = 9007199254740992.0;
+
+// Writes a number into `out` as "%.0f" shows it (concatenation's format) and
+// returns its length.  Whole numbers, the common case, skip the general
+// formatter; fractions and zero's sign are left to it.
+size_t format_whole(char* out, size_t size, double value) {
+    if (value != 0.0 && value > -EXACT_INTEGERS && value < EXACT_INTEGERS && value == std::trunc(value)) {
+        auto written = std::to_chars(out, out + size - 1, static_cast<long long>(value));
+        *written.ptr = '\0';
+        return static_cast<size_t>(written.ptr - out);
+    }
+    int length = std::isfinite(value) ? std::snprintf(out, size, "%.0f", value)
+                                      : std::snprintf(out, size, "%s", non_finite_text(value));
+    return length < 0 ? 0 : std::min(static_cast<size_t>(length), size - 1);
 }
 
 void print_value(const VlValue& value) {
@@ -100,13 +111,20 @@ void print_value(const VlValue& value) {
     std::fflush(stdout);
 }
 
-// Appends `text` at `used`, stopping one byte short of `size`; returns the
-// new length.  The buffer stays NUL-terminated.
-size_t append_cut(char* buffer, size_t size, size_t used, const char* text) {
-    if (text)
-        while (*text && used + 1 < size) buffer[used++] = *text++;
-    buffer[used] = '\0';
-    return used;
+// Appends `length` bytes of `text` at `used`, stopping one byte short of
+// `size`; returns the new length.
+size_t append_cut(char* buffer, size_t size, size_t used, const char* text, size_t length) {
+    size_t room = size - 1 - used;
+    size_t n = length < room ? length : room;
+    if (n) std::memcpy(buffer + used, text, n);
+    return used + n;
+}
+
+// The bytes of `text` up to its NUL, but no more than `limit` are looked at.
+size_t bounded_length(const char* text, size_t limit) {
+    if (!text) return 0;
+    const void* end = std::memchr(text, '\0', limit);
+    return end ? static_cast<size_t>(static_cast<const char*>(end) - text) : limit;
 }
 
 void add_values(VlVM* machine, VlValue& dst, VlValue a, VlValue b) {
@@ -118,19 +136,25 @@ void add_values(VlVM* machine, VlValue& dst, VlValue a, VlValue b) {
     char left[400], right[400];
     const char* a_text = a.string;
     const char* b_text = b.string;
+    size_t a_length = 0, b_length = 0;
+    constexpr size_t LIMIT = 511;  // the joined text is cut, silently, to 511 bytes
     if (a.type == VALUE_NUMBER) {
-        format_whole(left, sizeof left, a.number);
+        a_length = format_whole(left, sizeof left, a.number);
         a_text = left;
+    } else {
+        a_length = bounded_length(a_text, LIMIT);
     }
     if (b.type == VALUE_NUMBER) {
-        format_whole(right, sizeof right, b.number);
+        b_length = format_whole(right, sizeof right, b.number);
         b_text = right;
+    } else {
+        b_length = bounded_length(b_text, LIMIT);
     }
-    // The joined text is cut, silently, to the 511 bytes the buffer holds.
-    char buffer[512];
-    size_t used = append_cut(buffer, sizeof buffer, 0, a_text);
-    append_cut(buffer, sizeof buffer, used, b_text);
-    char* copy = vl_arena_strdup(machine->arena, buffer);
+    char buffer[LIMIT + 1];
+    size_t used = append_cut(buffer, sizeof buffer, 0, a_text, a_length);
+    used = append_cut(buffer, sizeof buffer, used, b_text, b_length);
+    const char* copy =
+        vl_strings_store(&machine->strings, machine->arena, machine->registers, VL_REGISTER_COUNT, buffer, used);
     if (!copy) vl_out_of_memory();
     dst.type = VALUE_STRING;
     dst.string = copy;

@@ -5,6 +5,7 @@
 
 #include "vl_compiler.h"
 #include "vl_disasm.h"
+#include "vl_pipeline.h"
 
 namespace {
 
@@ -24,17 +25,19 @@ void expect_unread_fields_zero(const VlChunk& chunk) {
     }
 }
 
+// Compiled the way a run compiles: statement by statement as they are parsed.
 struct Compiled {
     VlArena* arena = vl_arena_create(0);
-    VlVM* vm = vlvm_create(arena);
-    VlCompiler* compiler = vl_compiler_create(arena, &vm->chunk);
+    VlVM* vm = nullptr;
+    VlCompiler* compiler = nullptr;
     bool ok = false;
 
     explicit Compiled(const std::string& source) {
-        VlParser* parser = vl_parser_create(arena, vl_lexer_create(arena, source.c_str()));
-        VlNode* program = vl_parse_program(parser);
-        EXPECT_FALSE(parser->had_error) << source;
-        ok = vl_compile(compiler, program);
+        VlPipeline built = vl_pipeline_build(arena, source.c_str(), VL_GOAL_RUN);
+        EXPECT_NE(built.status, VL_PIPELINE_SYNTAX_ERROR) << source;
+        vm = built.machine;
+        compiler = built.compiler;
+        ok = built.status == VL_PIPELINE_OK;
     }
     ~Compiled() { vl_arena_destroy(arena); }
     const VlChunk& chunk() const { return vm->chunk; }

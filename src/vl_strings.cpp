@@ -1,0 +1,69 @@
+// Concatenation results: straight from the arena at first, then in two
+// spaces with the registers as the only roots.
+#include "vl_strings.h"
+
+#include <cstring>
+
+#include "vlvm.h"
+
+namespace {
+
+constexpr size_t round8(size_t n) { return (n + 7) & ~size_t{7}; }
+
+bool inside(const VlStringSpace& space, const char* text) {
+    return text >= space.base && text < space.base + VL_STRINGS_SPACE_BYTES;
+}
+
+char* place(VlStringSpace& space, const char* text, size_t length) {
+    char* copy = space.base + space.used;
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    space.used += round8(length + 1);
+    return copy;
+}
+
+// Copies every string that a register holds from the active space to the
+// other one, each once however many registers share it, and makes the other
+// space active.
+void collect(VlStringStore* store, VlValue* registers, size_t count) {
+    VlStringSpace& from = store->spaces[store->active];
+    VlStringSpace& to = store->spaces[store->active ^ 1];
+    to.used = 0;
+    struct Moved {
+        const char* from;
+        const char* to;
+    };
+    Moved moved[512] = {};  // open addressing over at most 256 live strings
+    for (size_t r = 0; r < count; r++) {
+        VlValue& value = registers[r];
+        if (value.type != VALUE_STRING || !inside(from, value.string)) continue;
+        size_t slot = (reinterpret_cast<uintptr_t>(value.string) >> 3) % 512;
+        while (moved[slot].from && moved[slot].from != value.string) slot = (slot + 1) % 512;
+        if (!moved[slot].from) moved[slot] = {value.string, place(to, value.string, std::strlen(value.string))};
+        value.string = moved[slot].to;
+    }
+    store->active ^= 1;
+}
+
+}  // namespace
+
+const char* vl_strings_store(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count,
+                             const char* text, size_t length) {
+    size_t need = round8(length + 1);
+    if (store->direct_bytes < VL_STRINGS_DIRECT_BYTES) {
+        store->direct_bytes += need;
+        return vl_arena_strndup(arena, text, length);
+    }
+    if (!store->spaces[0].base) {
+        for (VlStringSpace& space : store->spaces) {
+            space.base = static_cast<char*>(vl_arena_alloc(arena, VL_STRINGS_SPACE_BYTES));
+            if (!space.base) return nullptr;
+        }
+    }
+    if (store->spaces[store->active].used + need > VL_STRINGS_SPACE_BYTES) collect(store, registers, count);
+    VlStringSpace& space = store->spaces[store->active];
+    // 256 live strings of at most 512 bytes fill an eighth of a space, so
+    // after a collection there is always room.
+    if (space.used + need > VL_STRINGS_SPACE_BYTES) return vl_arena_strndup(arena, text, length);
+    return place(space, text, length);
+}
