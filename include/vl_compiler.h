@@ -43,6 +43,7 @@ struct VlCompiler {
     // Names are found through a hash index; the compiler keeps its own copy
     // of every name and string literal, so the tree may go once compiled.
     uint32_t symbol_hash[256];
+    size_t symbol_length[256];
     uint16_t name_slots[VL_NAME_SLOTS];  // symbol index + 1, or 0 when empty
     const char** literals;               // interned literal texts (open addressing)
     uint32_t literal_count;

@@ -83,26 +83,40 @@ uint8_t bind_variable(VlCompiler* c) {
     return reg;
 }
 
-uint32_t hash_text(const char* text) {
-    uint32_t hash = 2166136261u;  // FNV-1a
-    for (; *text; text++) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
-    return hash;
+// Names and literals are hashed eight bytes at a time.
+uint32_t hash_bytes(const char* text, size_t length) {
+    uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
+    for (; length >= 8; text += 8, length -= 8) {
+        uint64_t word;
+        std::memcpy(&word, text, 8);
+        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+        hash ^= hash >> 29;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, text, length);
+    hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
+
+uint32_t hash_text(const char* text) { return hash_bytes(text, std::strlen(text)); }
 
 uint8_t resolve(VlCompiler* c, const char* name) {
     if (!name) return bind_variable(c);  // a loop variable that is no word: nameless
-    uint32_t hash = hash_text(name);
+    size_t length = std::strlen(name);
+    uint32_t hash = hash_bytes(name, length);
     size_t slot = hash % VL_NAME_SLOTS;
     for (; c->name_slots[slot]; slot = (slot + 1) % VL_NAME_SLOTS) {
         const uint16_t index = static_cast<uint16_t>(c->name_slots[slot] - 1);
-        if (c->symbol_hash[index] == hash && std::strcmp(c->symbols[index].name, name) == 0)
+        if (c->symbol_hash[index] == hash && c->symbol_length[index] == length &&
+            std::memcmp(c->symbols[index].name, name, length) == 0)
             return c->symbols[index].reg;
     }
     uint8_t reg = bind_variable(c);
     if (c->failed || c->symbol_count == 256) return reg;  // each name holds a register: 256 at most
     const uint16_t index = static_cast<uint16_t>(c->symbol_count++);
-    c->symbols[index] = VlSymbol{vl_arena_must_strndup(c->arena, name, std::strlen(name)), reg};
+    c->symbols[index] = VlSymbol{vl_arena_must_strndup(c->arena, name, length), reg};
     c->symbol_hash[index] = hash;
+    c->symbol_length[index] = length;
     c->name_slots[slot] = static_cast<uint16_t>(index + 1);
     return reg;
 }

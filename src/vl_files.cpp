@@ -1,6 +1,8 @@
 // Runtime library: whole-file helpers.
 #include "vl_stdlib.h"
 
+#include "vl_platform.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +37,8 @@ long long regular_size(const char* path) {
     return size > VL_FILE_MAX_SIZE ? static_cast<long long>(VL_FILE_MAX_SIZE) + 1 : static_cast<long long>(size);
 }
 
-void* reserve_heap(void*, size_t size) { return std::malloc(size); }
+// Heap memory that free() releases; large buffers come in huge pages where the system has them.
+void* reserve_heap(void*, size_t size) { return vl_platform_heap_alloc_large(size); }
 
 void* reserve_arena(void* arena, size_t size) { return vl_arena_alloc(static_cast<VlArena*>(arena), size); }
 

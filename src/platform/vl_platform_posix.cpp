@@ -2,6 +2,7 @@
 #include "vl_platform.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/mman.h>
 
 // Large blocks (the instruction array, big arena blocks) are filled front to
@@ -33,6 +34,16 @@ void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size) {
     (void)pages, (void)old_size, (void)new_size;
     return nullptr;
 #endif
+}
+
+void* vl_platform_heap_alloc_large(size_t size) {
+    if (size < HUGE_PAGE) return std::malloc(size);
+    void* memory = nullptr;
+    if (posix_memalign(&memory, HUGE_PAGE, size) != 0) return nullptr;
+#if defined(MADV_HUGEPAGE)
+    madvise(memory, size & ~(HUGE_PAGE - 1), MADV_HUGEPAGE);
+#endif
+    return memory;
 }
 
 void vl_platform_stdout_binary() {
