@@ -1,6 +1,7 @@
 // Runtime library: whole-file helpers.
 #include "vl_stdlib.h"
 
+#include "vl_fault.h"
 #include "vl_platform.h"
 
 #include <cstdio>
@@ -38,7 +39,9 @@ long long regular_size(const char* path) {
 }
 
 // Heap memory that free() releases; large buffers come in huge pages where the system has them.
-void* reserve_heap(void*, size_t size) { return vl_platform_heap_alloc_large(size); }
+void* reserve_heap(void*, size_t size) {
+    return vl_fault_refuse_memory() ? nullptr : vl_platform_heap_alloc_large(size);
+}
 
 void* reserve_arena(void* arena, size_t size) { return vl_arena_alloc(static_cast<VlArena*>(arena), size); }
 
