@@ -130,8 +130,12 @@ char* vl_fmt_format_code(VlArena* arena, const char* source) {
 int vl_fmt_format_file(VlArena* arena, const char* path) {
     size_t length = 0;
     VlReadStatus status = VL_READ_OK;
+    // The file read must still be there when the result replaces it: a file
+    // that another program saved meanwhile is not overwritten.
+    VlFileIdentity read_from{};
+    bool identified = vl_file_identity(path, &read_from);
     char* source = vl_file_read_sized(arena, path, &length, &status);
-    if (!source) {
+    if (!source || !identified) {
         if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
         if (status == VL_READ_TOO_LARGE)
             std::printf("[vlfmt] File '%s' is too large (2 GiB or more).\n", path);
@@ -151,7 +155,12 @@ int vl_fmt_format_file(VlArena* arena, const char* path) {
         std::printf("[vlfmt] Could not format '%s': the result would be too large.\n", path);
         return 0;
     }
-    if (!vl_file_replace(path, text, formatted)) {
+    VlReplaceResult replaced = vl_file_replace_same(path, text, formatted, &read_from);
+    if (replaced == VL_REPLACE_CHANGED) {
+        std::printf("[vlfmt] Could not write file '%s': it changed while it was formatted.\n", path);
+        return 0;
+    }
+    if (replaced != VL_REPLACE_OK) {
         std::printf("[vlfmt] Could not write file '%s'\n", path);
         return 0;
     }
