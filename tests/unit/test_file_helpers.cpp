@@ -128,6 +128,24 @@ TEST_F(FileHelpers, ReplaceLeavesADirectoryInTheTargetsPlaceAlone) {
     EXPECT_EQ(dir_.entry_count(), 1u);
 }
 
+TEST_F(FileHelpers, ReplaceWritesNothingOverAFileThatTookTheReadOnesPlace) {
+    std::string path = dir_ / "s.velm";
+    spill(path, "read");
+    VlFileIdentity read_from{};
+    ASSERT_TRUE(vl_file_identity(path.c_str(), &read_from));
+    spill(dir_ / "saved", "saved by another program");
+    fs::rename(dir_ / "saved", path);
+    EXPECT_EQ(vl_file_replace_same(path.c_str(), "new", 3, &read_from), VL_REPLACE_CHANGED);
+    EXPECT_EQ(slurp(path), "saved by another program");
+
+    ASSERT_TRUE(vl_file_identity(path.c_str(), &read_from));
+    EXPECT_EQ(vl_file_replace_same(path.c_str(), "new", 3, &read_from), VL_REPLACE_OK);
+    EXPECT_EQ(slurp(path), "new");
+    fs::remove(path);
+    EXPECT_EQ(vl_file_replace_same(path.c_str(), "new", 3, &read_from), VL_REPLACE_CHANGED);
+    EXPECT_EQ(dir_.entry_count(), 0u);
+}
+
 #ifndef _WIN32
 TEST_F(FileHelpers, AFullDeviceFailsWriteAndAppend) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
