@@ -120,6 +120,18 @@ TEST_F(FileHelpers, ReplaceThroughASymbolicLinkRewritesTheFileItNames) {
     EXPECT_EQ(dir_.entry_count(), 2u);
 }
 
+TEST_F(FileHelpers, ReplaceNeverWritesThroughALinkWhereItsTemporaryFileWouldGo) {
+    std::string path = dir_ / "r", planted = dir_ / "r.vltmp0", victim = dir_ / "victim";
+    spill(path, "old");
+    std::error_code error;
+    fs::create_symlink(victim, planted, error);
+    if (error) GTEST_SKIP() << "symbolic links unavailable: " << error.message();
+    EXPECT_TRUE(vl_file_replace(path.c_str(), "new", 3));
+    EXPECT_EQ(slurp(path), "new");
+    EXPECT_FALSE(fs::exists(victim));
+    EXPECT_TRUE(fs::is_symlink(planted));
+}
+
 TEST_F(FileHelpers, ReplaceLeavesADirectoryInTheTargetsPlaceAlone) {
     fs::create_directory(dir_ / "d");
     spill(dir_ / "d/inner", "kept");
