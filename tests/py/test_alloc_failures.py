@@ -5,7 +5,7 @@ memory from the system when VL_FAIL_MEMORY_REQUEST=N and reports on standard
 error how many requests it made.  For each command and every N up to that
 count, the run must either give the normal result or end with exactly the
 out-of-memory message and exit code 1, having written only a prefix of the
-normal output, and files must hold either their old or their new contents."""
+normal output before it, and files must hold either their old or their new contents."""
 import json
 import os
 import re
@@ -36,8 +36,12 @@ LSP_INPUT = lsp_frames(
         "uri": "file:///a.velm", "languageId": "velmorine", "version": 1, "text": BIG_SCRIPT.decode()}}),
     dict(id=2, method="textDocument/hover", params={"textDocument": {"uri": "file:///a.velm"},
                                                     "position": {"line": 1, "character": 7}}),
-    dict(id=3, method="textDocument/completion", params={}),
-    dict(id=4, method="shutdown"), dict(method="exit"))
+    dict(method="textDocument/didChange", params={"textDocument": {"uri": "file:///a.velm", "version": 2},
+                                                  "contentChanges": [{"text": BIG_SCRIPT.decode() * 2}]}),
+    dict(id=3, method="textDocument/definition", params={"textDocument": {"uri": "file:///a.velm"},
+                                                         "position": {"line": 3002, "character": 10}}),
+    dict(id=4, method="textDocument/completion", params={}),
+    dict(id=5, method="shutdown"), dict(method="exit"))
 
 # name: (arguments, stdin, the file a run may rewrite or None)
 COMMANDS = {
@@ -88,12 +92,14 @@ def test_every_failed_memory_request_ends_cleanly(faults, tmp_path, command):
     for n in range(1, requests + 1):
         code, out, err, _ = run(faults, tmp_path, args, stdin, n)
         assert set(PREVIOUS) <= set(os.listdir(tmp_path)) <= listing, f"N={n}: a temporary file stayed behind"
-        if err != OUT_OF_MEMORY:
+        if not err.endswith(OUT_OF_MEMORY):
             assert (code, out, err) == (normal_code, normal_out, normal_err), f"N={n}"
         else:
             failures += 1
             assert code == 1, f"N={n}"
+            # Only what the normal run writes, cut off, and then the message.
             assert normal_out.startswith(out), f"N={n}: output that the normal run does not write"
+            assert normal_err.startswith(err[:-len(OUT_OF_MEMORY)]), f"N={n}: {err[-2000:]!r}"
         if target:
             assert (tmp_path / target).read_bytes() in (PREVIOUS[target], expected_files[target]), f"N={n}"
     assert failures > 0, "no injected failure reached the command"
