@@ -2,6 +2,8 @@
 // The Windows build uses Win32; other systems get a small POSIX version.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 
 // Committed read-write pages; null when the system refuses.
 [[nodiscard]] void* vl_platform_pages_alloc(size_t size);
@@ -24,3 +26,19 @@ void vl_platform_stdin_binary();
 
 // A write to a pipe whose reader has gone fails instead of ending the process.
 void vl_platform_ignore_broken_pipe();
+
+// Which file a path names (volume and file number), following symbolic
+// links; false when it names none.
+struct VlFileIdentity {
+    uint64_t volume;
+    uint64_t file;
+    bool operator==(const VlFileIdentity&) const = default;
+};
+[[nodiscard]] bool vl_platform_file_identity(const char* path, VlFileIdentity* identity);
+
+// Flushes what was written to an open file through to the disk; false when
+// the system reports an error (the data may then be lost).
+[[nodiscard]] bool vl_platform_file_sync(std::FILE* file);
+
+// Makes the renames done in a directory durable; false on an error.
+[[nodiscard]] bool vl_platform_directory_sync(const char* directory);

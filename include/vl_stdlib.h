@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "vl_arena.h"
+#include "vl_platform.h"
 
 enum VlReadStatus {
     VL_READ_OK = 0,
@@ -53,7 +54,21 @@ size_t vl_gui_window_title(const char* title, char (&shown)[VL_GUI_TITLE_BYTES])
 
 [[nodiscard]] char* vl_ai_prompt(VlArena* arena, const char* query);
 
-// Replaces a file's contents atomically: the bytes go to a temporary file in
-// the same directory, which then takes the file's place with its permissions.
-// On any failure the original file is left as it was and false is returned.
+// Replaces a file's contents atomically and durably: the bytes go to a
+// temporary file in the same directory, are flushed to the disk, and the
+// file then takes the target's place with its permissions; the directory is
+// flushed after the rename.  A device or a pipe is written in place instead.
+// On a failure before the rename the original file is left as it was; false
+// after it means the new contents are in place but may not survive a crash.
 [[nodiscard]] bool vl_file_replace(const char* path, const char* bytes, size_t length);
+
+enum VlReplaceResult { VL_REPLACE_OK, VL_REPLACE_FAILED, VL_REPLACE_CHANGED };
+
+// The same for a read-modify-write: when `expected` is given and the path no
+// longer names that file (removed, or replaced by another program meanwhile),
+// nothing is written and the result is VL_REPLACE_CHANGED.
+[[nodiscard]] VlReplaceResult vl_file_replace_same(const char* path, const char* bytes, size_t length,
+                                                   const VlFileIdentity* expected);
+
+// Which file `path` names now; false when none.
+[[nodiscard]] bool vl_file_identity(const char* path, VlFileIdentity* identity);

@@ -41,6 +41,7 @@ case $what in
       "tmux tmux"
       "curl curl"
       "valgrind valgrind"
+      "strace strace"
       "nvim neovim"
       "emacs emacs-nox"
       "dpkg: elpa-eglot"

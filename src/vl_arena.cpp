@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "vl_fault.h"
 #include "vl_platform.h"
 
 enum : uint64_t { VL_BLOCK_PAGES = 1, VL_BLOCK_HEAP = 2 };
@@ -15,7 +16,7 @@ static_assert(HEADER % 8 == 0, "block data must start 8-aligned");
 // Pages first, the heap when the page allocator refuses.  The block
 // remembers its origin so that it goes back to the allocator that made it.
 static VlArenaBlock* new_block(size_t capacity) {
-    if (capacity > SIZE_MAX - HEADER) return nullptr;
+    if (capacity > SIZE_MAX - HEADER || vl_fault_refuse_memory()) return nullptr;
     size_t bytes = capacity + HEADER;
     uint64_t origin = VL_BLOCK_PAGES;
     void* memory = vl_platform_pages_alloc(bytes);
@@ -40,6 +41,7 @@ static void release_block(VlArenaBlock* block) {
 }
 
 VlArena* vl_arena_create(size_t min_block) {
+    if (vl_fault_refuse_memory()) return nullptr;
     auto* arena = static_cast<VlArena*>(std::malloc(sizeof(VlArena)));
     if (!arena) return nullptr;
     size_t capacity = min_block < VL_ARENA_MIN_BLOCK ? VL_ARENA_MIN_BLOCK : min_block;
@@ -143,7 +145,7 @@ void* vl_arena_resize_own(VlArena* arena, void* data, size_t old_size, size_t ne
     size_t rounded = round8(new_size);
     if (!before || block == arena->current || rounded < old_size || rounded > SIZE_MAX - HEADER) return nullptr;
 
-    if (block->origin == VL_BLOCK_PAGES) {
+    if (block->origin == VL_BLOCK_PAGES && !vl_fault_refuse_memory()) {
         auto* moved = static_cast<VlArenaBlock*>(
             vl_platform_pages_resize(block, static_cast<size_t>(block->capacity) + HEADER, rounded + HEADER));
         if (moved) {

@@ -1,6 +1,7 @@
 // Runtime library: whole-file helpers.
 #include "vl_stdlib.h"
 
+#include "vl_fault.h"
 #include "vl_platform.h"
 
 #include <cstdio>
@@ -38,15 +39,20 @@ long long regular_size(const char* path) {
 }
 
 // Heap memory that free() releases; large buffers come in huge pages where the system has them.
-void* reserve_heap(void*, size_t size) { return vl_platform_heap_alloc_large(size); }
+void* reserve_heap(void*, size_t size) {
+    return vl_fault_refuse_memory() ? nullptr : vl_platform_heap_alloc_large(size);
+}
 
 void* reserve_arena(void* arena, size_t size) { return vl_arena_alloc(static_cast<VlArena*>(arena), size); }
 
-bool write_all(const char* path, const char* mode, const char* bytes, size_t length) {
+enum class Sync : bool { no, yes };
+
+bool write_all(const char* path, const char* mode, const char* bytes, size_t length, Sync sync = Sync::no) {
     File file = open_file(path, mode);
     if (!file) return false;
     bool ok = std::fwrite(bytes, 1, length, file.get()) == length;
     ok = std::fflush(file.get()) == 0 && ok;
+    if (ok && sync == Sync::yes) ok = vl_platform_file_sync(file.get());
     return std::fclose(file.release()) == 0 && ok;
 }
 
@@ -139,45 +145,68 @@ bool vl_file_exists(const char* path) {
     return open_file(path, "rb") != nullptr;
 }
 
-bool vl_file_replace(const char* path, const char* bytes, size_t length) {
+VlReplaceResult vl_file_replace_same(const char* path, const char* bytes, size_t length,
+                                     const VlFileIdentity* expected) {
     namespace fs = std::filesystem;
-    if (!path || (!bytes && length)) return false;
+    if (!path || (!bytes && length)) return VL_REPLACE_FAILED;
     std::error_code error;
     fs::path target(path);
     // Through a symbolic link the file it names is replaced, not the link.
     if (fs::is_symlink(target, error)) {
         fs::path resolved = fs::canonical(target, error);
-        if (error) return false;
+        if (error) return expected ? VL_REPLACE_CHANGED : VL_REPLACE_FAILED;
         target = resolved;
     }
     fs::file_status original = fs::status(target, error);
     if (error) original = fs::file_status();
+    auto still_expected = [&] {
+        VlFileIdentity now;
+        return !expected || (vl_platform_file_identity(target.string().c_str(), &now) && now == *expected);
+    };
+    if (fs::is_directory(original)) return VL_REPLACE_FAILED;
+    if (fs::exists(original) && !fs::is_regular_file(original)) {
+        // A device or a pipe takes the bytes in place: a rename would put a
+        // regular file where the device was.
+        if (!still_expected()) return VL_REPLACE_CHANGED;
+        return write_all(target.string().c_str(), "wb", bytes ? bytes : "", length) ? VL_REPLACE_OK
+                                                                                   : VL_REPLACE_FAILED;
+    }
 
     // A name beside the target, so that the final rename stays on one file system.
     fs::path temporary;
     for (int attempt = 0;; attempt++) {
         temporary = target;
         temporary += ".vltmp" + std::to_string(attempt);
-        if (!fs::exists(temporary, error)) break;
-        if (attempt == 999) return false;
+        if (!fs::exists(fs::symlink_status(temporary, error))) break;
+        if (attempt == 999) return VL_REPLACE_FAILED;
     }
-    std::string name = temporary.string();
-    if (!write_all(name.c_str(), "wb", bytes ? bytes : "", length)) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    if (fs::exists(original)) {
-        fs::permissions(temporary, original.permissions(), error);
-        if (error) {
-            fs::remove(temporary, error);
-            return false;
-        }
-    }
-    fs::rename(temporary, target, error);
-    if (error) {
+    auto discard = [&](VlReplaceResult why) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        return false;
+        return why;
+    };
+    // The contents reach the disk before the rename, so that after a crash
+    // the target holds the old contents or the new ones, never an empty file.
+    if (!write_all(temporary.string().c_str(), "wb", bytes ? bytes : "", length, Sync::yes))
+        return discard(VL_REPLACE_FAILED);
+    if (fs::exists(original)) {
+        fs::permissions(temporary, original.permissions(), error);
+        if (error) return discard(VL_REPLACE_FAILED);
     }
-    return true;
+    if (!still_expected()) return discard(VL_REPLACE_CHANGED);
+    fs::rename(temporary, target, error);
+    if (error) return discard(VL_REPLACE_FAILED);
+    // The rename itself lives in the directory; until that is on the disk
+    // the new name may not survive a crash.
+    fs::path directory = target.parent_path();
+    if (directory.empty()) directory = ".";
+    return vl_platform_directory_sync(directory.string().c_str()) ? VL_REPLACE_OK : VL_REPLACE_FAILED;
+}
+
+bool vl_file_replace(const char* path, const char* bytes, size_t length) {
+    return vl_file_replace_same(path, bytes, length, nullptr) == VL_REPLACE_OK;
+}
+
+bool vl_file_identity(const char* path, VlFileIdentity* identity) {
+    return path && identity && vl_platform_file_identity(path, identity);
 }

@@ -88,7 +88,10 @@ char* format_text(VlArena* arena, const char* source, size_t* length) {
     reindent(source, sizing);
     if (sizing.overflow || sizing.length >= VL_FILE_MAX_SIZE) return nullptr;
     auto* text = static_cast<char*>(vl_arena_alloc(arena, sizing.length + 1));
-    if (!text) return nullptr;
+    if (!text) {
+        *length = SIZE_MAX;  // tells exhaustion from a text too large
+        return nullptr;
+    }
     FmtOut out{text, 0, false};
     reindent(source, out);
     text[out.length] = '\0';
@@ -127,8 +130,12 @@ char* vl_fmt_format_code(VlArena* arena, const char* source) {
 int vl_fmt_format_file(VlArena* arena, const char* path) {
     size_t length = 0;
     VlReadStatus status = VL_READ_OK;
+    // The file read must still be there when the result replaces it: a file
+    // that another program saved meanwhile is not overwritten.
+    VlFileIdentity read_from{};
+    bool identified = vl_file_identity(path, &read_from);
     char* source = vl_file_read_sized(arena, path, &length, &status);
-    if (!source) {
+    if (!source || !identified) {
         if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
         if (status == VL_READ_TOO_LARGE)
             std::printf("[vlfmt] File '%s' is too large (2 GiB or more).\n", path);
@@ -143,11 +150,17 @@ int vl_fmt_format_file(VlArena* arena, const char* path) {
     }
     size_t formatted = 0;
     char* text = format_text(arena, source, &formatted);
+    if (!text && formatted == SIZE_MAX) vl_out_of_memory();
     if (!text) {
         std::printf("[vlfmt] Could not format '%s': the result would be too large.\n", path);
         return 0;
     }
-    if (!vl_file_replace(path, text, formatted)) {
+    VlReplaceResult replaced = vl_file_replace_same(path, text, formatted, &read_from);
+    if (replaced == VL_REPLACE_CHANGED) {
+        std::printf("[vlfmt] Could not write file '%s': it changed while it was formatted.\n", path);
+        return 0;
+    }
+    if (replaced != VL_REPLACE_OK) {
         std::printf("[vlfmt] Could not write file '%s'\n", path);
         return 0;
     }
@@ -156,9 +169,14 @@ int vl_fmt_format_file(VlArena* arena, const char* path) {
 }
 
 int vl_lint_check_file(VlArena* arena, const char* path) {
-    char* source = vl_file_read(arena, path);
+    VlReadStatus status = VL_READ_OK;
+    char* source = vl_file_read_sized(arena, path, nullptr, &status);
     if (!source) {
-        std::printf("[vllint] Could not open file '%s'\n", path);
+        if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
+        if (status == VL_READ_TOO_LARGE)
+            std::printf("[vllint] File '%s' is too large (2 GiB or more).\n", path);
+        else
+            std::printf("[vllint] Could not open file '%s'\n", path);
         return 1;
     }
     std::printf("[vllint] Analyzing '%s' ...\n", path);

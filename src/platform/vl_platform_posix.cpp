@@ -3,7 +3,11 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Large blocks (the instruction array, big arena blocks) are filled front to
 // back: huge pages take one fault where small ones take 512.
@@ -54,4 +58,23 @@ void vl_platform_stdin_binary() {}
 
 void vl_platform_ignore_broken_pipe() {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool vl_platform_file_identity(const char* path, VlFileIdentity* identity) {
+    struct stat info;
+    if (stat(path, &info) != 0) return false;
+    *identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    return true;
+}
+
+bool vl_platform_file_sync(std::FILE* file) {
+    return fsync(fileno(file)) == 0;
+}
+
+bool vl_platform_directory_sync(const char* directory) {
+    int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // A file system that cannot sync a directory says EINVAL: nothing to do there.
+    bool synced = fsync(fd) == 0 || errno == EINVAL;
+    return close(fd) == 0 && synced;
 }

@@ -19,6 +19,9 @@ and optionally the contents of files afterwards.
     tool = "dis"                # another executable than velmorine, given
                                 # to this script as --tool dis=<path>
 
+With --valgrind every command runs under valgrind's memcheck, and a case
+fails when it reports an error or a leak.
+
 The Windows build writes its console streams in text mode, so in the windows
 lane every expected line feed is a carriage return and a line feed, unless the
 case says `binary_stdout = true`.
@@ -29,6 +32,9 @@ import subprocess
 import sys
 import tempfile
 import tomllib
+
+
+MEMCHECK_EXIT = 99  # no command of the executable exits with it
 
 
 def windows_text(data: bytes) -> bytes:
@@ -54,9 +60,14 @@ def run_case(case, options):
         command = [exe] + case.get("args", [])
         if options.emulator:
             command = [options.emulator] + command
+        log = work + ".memcheck"  # beside the working directory, so no case sees it
+        if options.valgrind:
+            command = ["valgrind", "--tool=memcheck", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
+                       f"--error-exitcode={MEMCHECK_EXIT}", f"--log-file={log}"] + command
         stdin = case.get("stdin", "").encode("utf-8")
         try:
-            done = subprocess.run(command, cwd=work, input=stdin, capture_output=True, timeout=120)
+            done = subprocess.run(command, cwd=work, input=stdin, capture_output=True,
+                                  timeout=600 if options.valgrind else 120)
         except subprocess.TimeoutExpired:
             return "timed out"
         expected_out = case.get("stdout", "").encode("utf-8")
@@ -66,6 +77,11 @@ def run_case(case, options):
                 expected_out = windows_text(expected_out)
             expected_err = windows_text(expected_err)
         problems = []
+        if options.valgrind and done.returncode == MEMCHECK_EXIT:
+            with open(log, encoding="utf-8", errors="replace") as f:
+                return "memcheck reported errors:\n" + f.read()
+        if os.path.exists(log):
+            os.remove(log)
         if done.stdout != expected_out:
             problems.append(f"stdout\n  expected {show(expected_out)}\n  got      {show(done.stdout)}")
         if done.stderr != expected_err:
@@ -93,6 +109,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--lane", choices=["native", "windows"], default="native")
     parser.add_argument("--emulator", default="")
+    parser.add_argument("--valgrind", action="store_true", help="run every command under memcheck")
     parser.add_argument("--tool", action="append", default=[], metavar="NAME=PATH")
     parser.add_argument("files", nargs="+")
     options = parser.parse_args()

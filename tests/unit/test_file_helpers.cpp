@@ -120,12 +120,42 @@ TEST_F(FileHelpers, ReplaceThroughASymbolicLinkRewritesTheFileItNames) {
     EXPECT_EQ(dir_.entry_count(), 2u);
 }
 
+TEST_F(FileHelpers, ReplaceNeverWritesThroughALinkWhereItsTemporaryFileWouldGo) {
+    std::string path = dir_ / "r", planted = dir_ / "r.vltmp0", victim = dir_ / "victim";
+    spill(path, "old");
+    std::error_code error;
+    fs::create_symlink(victim, planted, error);
+    if (error) GTEST_SKIP() << "symbolic links unavailable: " << error.message();
+    EXPECT_TRUE(vl_file_replace(path.c_str(), "new", 3));
+    EXPECT_EQ(slurp(path), "new");
+    EXPECT_FALSE(fs::exists(victim));
+    EXPECT_TRUE(fs::is_symlink(planted));
+}
+
 TEST_F(FileHelpers, ReplaceLeavesADirectoryInTheTargetsPlaceAlone) {
     fs::create_directory(dir_ / "d");
     spill(dir_ / "d/inner", "kept");
     EXPECT_FALSE(vl_file_replace((dir_ / "d").c_str(), "x", 1));
     EXPECT_EQ(slurp(dir_ / "d/inner"), "kept");
     EXPECT_EQ(dir_.entry_count(), 1u);
+}
+
+TEST_F(FileHelpers, ReplaceWritesNothingOverAFileThatTookTheReadOnesPlace) {
+    std::string path = dir_ / "s.velm";
+    spill(path, "read");
+    VlFileIdentity read_from{};
+    ASSERT_TRUE(vl_file_identity(path.c_str(), &read_from));
+    spill(dir_ / "saved", "saved by another program");
+    fs::rename(dir_ / "saved", path);
+    EXPECT_EQ(vl_file_replace_same(path.c_str(), "new", 3, &read_from), VL_REPLACE_CHANGED);
+    EXPECT_EQ(slurp(path), "saved by another program");
+
+    ASSERT_TRUE(vl_file_identity(path.c_str(), &read_from));
+    EXPECT_EQ(vl_file_replace_same(path.c_str(), "new", 3, &read_from), VL_REPLACE_OK);
+    EXPECT_EQ(slurp(path), "new");
+    fs::remove(path);
+    EXPECT_EQ(vl_file_replace_same(path.c_str(), "new", 3, &read_from), VL_REPLACE_CHANGED);
+    EXPECT_EQ(dir_.entry_count(), 0u);
 }
 
 #ifndef _WIN32
