@@ -4,6 +4,7 @@ limit, a full device, a directory in the target's place, a target that was
 removed, and standard output closed or full.  Each must end with its error
 and exit code 1 and leave what was there before intact, with no temporary
 file behind.  Also: the order in which a rewrite reaches the disk."""
+import copy
 import os
 import re
 import resource
@@ -11,6 +12,7 @@ import shutil
 import signal
 import stat
 import subprocess
+import tempfile
 
 import pytest
 
@@ -54,6 +56,19 @@ def as_nobody():
     return apply
 
 
+@pytest.fixture(scope="session")
+def nobody_velm(velm):
+    """The executable copied where nobody may run it: a build under /root,
+    say, is out of its reach."""
+    folder = tempfile.mkdtemp(prefix="velm-nobody-")
+    os.chmod(folder, 0o755)
+    runner = copy.copy(velm)
+    runner.exe = shutil.copy2(velm.exe, folder)
+    os.chmod(runner.exe, 0o755)
+    yield runner
+    shutil.rmtree(folder, ignore_errors=True)
+
+
 def project(folder, command):
     """A fresh directory holding the script and the command's previous file."""
     args, target, before, _, _ = COMMANDS[command]
@@ -91,16 +106,18 @@ FAULTS = ["read-only directory", "file size limit", "full device", "directory in
 
 @pytest.mark.parametrize("fault", FAULTS)
 @pytest.mark.parametrize("command", COMMANDS)
-def test_a_write_that_cannot_happen_fails_and_keeps_the_previous_file(velm, tmp_path, command, fault):
+def test_a_write_that_cannot_happen_fails_and_keeps_the_previous_file(velm, nobody_velm, tmp_path, command, fault):
     if velm.windows and fault != "directory in its place":
         pytest.skip("resource limits, devices, links and user switching apply to the native process")
     folder = tmp_path / "p"
     args, target, before = project(folder, command)
     out, err = COMMANDS[command][3]
     preexec = None
+    runner = velm
     if fault == "read-only directory":
         os.chmod(folder, 0o555)
         preexec = as_nobody()
+        runner = nobody_velm
     elif fault == "file size limit":
         preexec = size_limit(COMMANDS[command][4])
     elif fault == "full device":
@@ -121,7 +138,7 @@ def test_a_write_that_cannot_happen_fails_and_keeps_the_previous_file(velm, tmp_
             out = b"[vlfmt] Could not open file 'a.velm'\n"
     before_listing = listing(folder)
     try:
-        done = velm.run(*args, cwd=folder, preexec_fn=preexec)
+        done = runner.run(*args, cwd=folder, preexec_fn=preexec)
     finally:
         os.chmod(folder, 0o755)
     assert (done.stdout, done.stderr, done.returncode) == (velm.text(out), velm.text(err), 1)
