@@ -13,11 +13,6 @@ void vl_platform_pages_free(void* pages, size_t size);
 // null where it cannot (the caller then copies), and the old pages stay.
 [[nodiscard]] void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size);
 
-// Heap memory (released with free()) for a buffer that is filled front to
-// back at once, such as a whole script; large ones are placed so that the
-// system can back them with huge pages.  Null when the heap refuses.
-[[nodiscard]] void* vl_platform_heap_alloc_large(size_t size);
-
 // Standard output passes bytes unchanged (no line-feed translation).
 void vl_platform_stdout_binary();
 

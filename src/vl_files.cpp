@@ -38,9 +38,9 @@ long long regular_size(const char* path) {
     return size > VL_FILE_MAX_SIZE ? static_cast<long long>(VL_FILE_MAX_SIZE) + 1 : static_cast<long long>(size);
 }
 
-// Heap memory that free() releases; large buffers come in huge pages where the system has them.
+// Heap memory, which the caller releases with free().
 void* reserve_heap(void*, size_t size) {
-    return vl_fault_refuse_memory() ? nullptr : vl_platform_heap_alloc_large(size);
+    return vl_fault_refuse_memory() ? nullptr : std::malloc(size);
 }
 
 void* reserve_arena(void* arena, size_t size) { return vl_arena_alloc(static_cast<VlArena*>(arena), size); }

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <cstdio>
-#include <cstdlib>
 
 void* vl_platform_pages_alloc(size_t size) {
     return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
@@ -17,10 +16,6 @@ void vl_platform_pages_free(void* pages, size_t) {
 
 void* vl_platform_pages_resize(void*, size_t, size_t) {
     return nullptr;  // the arena copies instead
-}
-
-void* vl_platform_heap_alloc_large(size_t size) {
-    return std::malloc(size);
 }
 
 void vl_platform_stdout_binary() {
