@@ -13,6 +13,11 @@ void vl_platform_pages_free(void* pages, size_t size);
 // null where it cannot (the caller then copies), and the old pages stay.
 [[nodiscard]] void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size);
 
+// Asks the system to back the pages under `size` bytes at `memory` now, in
+// one step, instead of one fault per page as they are first written.  Advice
+// only: nothing changes where the system cannot.
+void vl_platform_pages_prepare(void* memory, size_t size);
+
 // Standard output passes bytes unchanged (no line-feed translation).
 void vl_platform_stdout_binary();
 

@@ -89,6 +89,12 @@ struct VlChunk {
     VlInstruction* code;
     uint64_t count;
     uint64_t capacity;
+    // What vlvm_write_instruction has checked already, so that running a
+    // chunk it wrote needs no pass over every instruction: how many leading
+    // instructions name an opcode, and the farthest jump target among them.
+    // A chunk put together by other means has 0 here and is checked in full.
+    uint64_t checked = 0;
+    uint64_t farthest_target = 0;
 };
 
 struct VlVM {

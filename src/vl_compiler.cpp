@@ -297,7 +297,9 @@ bool vl_compile_finish(VlCompiler* compiler) {
     if (!compiler) return false;
     emit(compiler, make(OP_HALT));
     if (compiler->failed) {
-        compiler->chunk->count = compiler->first_instruction;
+        VlChunk* chunk = compiler->chunk;
+        chunk->count = compiler->first_instruction;
+        if (chunk->checked > chunk->count) chunk->checked = chunk->count;
         return false;
     }
     return true;

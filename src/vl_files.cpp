@@ -75,6 +75,7 @@ char* vl_file_read_whole(const char* path, void* (*reserve)(void*, size_t), void
     size_t first = hint > 0 ? static_cast<size_t>(hint) : 0;
     auto* buffer = static_cast<char*>(reserve(context, first + 1));
     if (!buffer) return fail(VL_READ_NO_MEMORY);
+    vl_platform_pages_prepare(buffer, first + 1);  // the read fills it whole
     // Arena buffers go with their arena; a heap buffer must not outlive a failure.
     auto drop = [&](VlReadStatus why) -> char* {
         if (reserve == reserve_heap) std::free(buffer);

@@ -1,5 +1,6 @@
 // The register machine: chunks, validation, and the threaded interpreter.
 #include "vlvm.h"
+#include "vl_platform.h"
 
 #include <algorithm>
 #include <charconv>
@@ -19,12 +20,18 @@ void vlvm_init_chunk(VlChunk* chunk, VlArena* arena) {
         vl_arena_must_alloc(arena, VL_CHUNK_INITIAL_CAPACITY * sizeof(VlInstruction)));
     chunk->count = 0;
     chunk->capacity = VL_CHUNK_INITIAL_CAPACITY;
+    chunk->checked = 0;
+    chunk->farthest_target = 0;
 }
 
 // From this capacity on, the instruction array lives in a block of its own
 // and an outgrown copy goes back to the system; below it, copies stay in the
 // arena (at most 256 KiB of them in all).
 constexpr uint64_t OWN_BLOCK_CAPACITY = 8192;
+
+// A long program writes its array front to back: the pages ahead are asked
+// for 2 MiB at a time, one system call instead of 512 page faults.
+constexpr uint64_t PREPARE_STEP = (2u << 20) / sizeof(VlInstruction);
 
 void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* arena) {
     if (chunk->count >= chunk->capacity) {
@@ -44,6 +51,16 @@ void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* 
         chunk->code = code;
         chunk->capacity = capacity;
     }
+    if (chunk->count % PREPARE_STEP == 0 && chunk->capacity >= OWN_BLOCK_CAPACITY) {
+        uint64_t ahead = std::min(PREPARE_STEP, chunk->capacity - chunk->count);
+        vl_platform_pages_prepare(chunk->code + chunk->count, ahead * sizeof(VlInstruction));
+    }
+    if (chunk->checked == chunk->count && instruction.opcode < VL_OPCODE_COUNT) {
+        chunk->checked++;
+        if ((instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO) &&
+            instruction.target > chunk->farthest_target)
+            chunk->farthest_target = instruction.target;
+    }
     chunk->code[chunk->count++] = instruction;
 }
 
@@ -55,6 +72,7 @@ namespace {
 bool chunk_is_valid(const VlChunk& chunk, uint64_t pc) {
     if (chunk.count == 0 || pc >= chunk.count) return false;
     if (chunk.code[chunk.count - 1].opcode != OP_HALT) return false;
+    if (chunk.checked == chunk.count) return chunk.farthest_target < chunk.count;
     for (uint64_t i = 0; i < chunk.count; i++) {
         const VlInstruction& instruction = chunk.code[i];
         if (instruction.opcode >= VL_OPCODE_COUNT) return false;

@@ -2,6 +2,7 @@
 #include "vl_platform.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -26,6 +27,17 @@ void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size) {
 #else
     (void)pages, (void)old_size, (void)new_size;
     return nullptr;
+#endif
+}
+
+void vl_platform_pages_prepare(void* memory, size_t size) {
+#if defined(MADV_POPULATE_WRITE)
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    uintptr_t from = reinterpret_cast<uintptr_t>(memory) & ~(page - 1);
+    uintptr_t to = (reinterpret_cast<uintptr_t>(memory) + size) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)memory, (void)size;
 #endif
 }
 

@@ -18,6 +18,8 @@ void* vl_platform_pages_resize(void*, size_t, size_t) {
     return nullptr;  // the arena copies instead
 }
 
+void vl_platform_pages_prepare(void*, size_t) {}
+
 void vl_platform_stdout_binary() {
     fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);

@@ -137,6 +137,12 @@ TEST(Machine, InvalidChunksRunNothing) {
     Machine past({ins(OP_HALT)});
     past.vm->pc = 5;
     EXPECT_EQ(vlvm_run(past.vm), 0);
+    // A chunk cut short after it was written is checked again in full: its
+    // jump now lands past the end.
+    Machine cut({ins(OP_LOAD_CONST, 0, 0, 0, 1), ins(OP_JUMP, 0, 0, 0, 0, 3), ins(OP_HALT), ins(OP_HALT)});
+    cut.vm->chunk.count = 3;
+    EXPECT_EQ(vlvm_run(cut.vm), 0);
+    EXPECT_EQ(cut.number(0), 0);
 }
 
 TEST(Machine, ConcatenationIsCutAt511Bytes) {
