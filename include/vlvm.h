@@ -107,5 +107,22 @@ struct VlVM {
 
 [[nodiscard]] VlVM* vlvm_create(VlArena* arena);
 void vlvm_init_chunk(VlChunk* chunk, VlArena* arena);
-void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* arena);
+// The slow part of appending, out of line: grows a full array, and asks for
+// the pages ahead every VL_CHUNK_PREPARE_STEP instructions.
+void vlvm_make_room(VlChunk* chunk, VlArena* arena);
+inline constexpr uint64_t VL_CHUNK_PREPARE_STEP = (uint64_t{2} << 20) / sizeof(VlInstruction);
+
+// Inline, because the compiler calls it for every instruction: a 32-byte
+// record passed to a call goes through the stack, and the narrow stores that
+// build it stall the wide loads that copy it.
+inline void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* arena) {
+    if (chunk->count >= chunk->capacity || chunk->count % VL_CHUNK_PREPARE_STEP == 0) vlvm_make_room(chunk, arena);
+    if (chunk->checked == chunk->count && instruction.opcode < VL_OPCODE_COUNT) {
+        chunk->checked++;
+        if ((instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO) &&
+            instruction.target > chunk->farthest_target)
+            chunk->farthest_target = instruction.target;
+    }
+    chunk->code[chunk->count++] = instruction;
+}
 int vlvm_run(VlVM* machine);

@@ -31,9 +31,9 @@ constexpr uint64_t OWN_BLOCK_CAPACITY = 8192;
 
 // A long program writes its array front to back: the pages ahead are asked
 // for 2 MiB at a time, one system call instead of 512 page faults.
-constexpr uint64_t PREPARE_STEP = (2u << 20) / sizeof(VlInstruction);
+constexpr uint64_t PREPARE_STEP = VL_CHUNK_PREPARE_STEP;
 
-void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* arena) {
+void vlvm_make_room(VlChunk* chunk, VlArena* arena) {
     if (chunk->count >= chunk->capacity) {
         if (chunk->capacity > SIZE_MAX / 2 / sizeof(VlInstruction)) vl_out_of_memory();
         uint64_t capacity = chunk->capacity * 2;
@@ -51,17 +51,10 @@ void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, VlArena* 
         chunk->code = code;
         chunk->capacity = capacity;
     }
-    if (chunk->count % PREPARE_STEP == 0 && chunk->capacity >= OWN_BLOCK_CAPACITY) {
+    if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
         uint64_t ahead = std::min(PREPARE_STEP, chunk->capacity - chunk->count);
         vl_platform_pages_prepare(chunk->code + chunk->count, ahead * sizeof(VlInstruction));
     }
-    if (chunk->checked == chunk->count && instruction.opcode < VL_OPCODE_COUNT) {
-        chunk->checked++;
-        if ((instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO) &&
-            instruction.target > chunk->farthest_target)
-            chunk->farthest_target = instruction.target;
-    }
-    chunk->code[chunk->count++] = instruction;
 }
 
 namespace {
