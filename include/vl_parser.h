@@ -42,7 +42,8 @@ struct VlParseObserver {
     // `message` is the text error_message receives; null for "store" without
     // a name, which writes none.
     void (*error)(void* context, const VlToken& at, const char* message);
-    void (*binding)(void* context, const VlToken& name);
+    // `statement` is NODE_STORE or NODE_COUNT.
+    void (*binding)(void* context, const VlToken& name, VlNodeType statement);
 };
 
 struct VlParser {

@@ -120,10 +120,7 @@ int dispatch(VlArena* arena, int argc, char** argv) {
         vl_bench_run(arena, argc > 2 ? argv[2] : nullptr);
         return 0;
     }
-    if (is("lsp")) {
-        vl_lsp_start_server(arena);
-        return 0;
-    }
+    if (is("lsp")) return vl_lsp_start_server(arena);
     if (is("pkg")) {
         // A manifest or lock file that could not be written fails the command.
         if (argc > 3 && std::strcmp(argv[2], "init") == 0) return vlpkg_init_project(arena, argv[3]) ? 0 : 1;

@@ -58,8 +58,9 @@ static void notify_error(VlParser* parser, const VlToken& token, const char* mes
     if (parser->observer && parser->observer->error) parser->observer->error(parser->observer->context, token, message);
 }
 
-static void notify_binding(VlParser* parser, const VlToken& name) {
-    if (parser->observer && parser->observer->binding) parser->observer->binding(parser->observer->context, name);
+static void notify_binding(VlParser* parser, const VlToken& name, VlNodeType statement) {
+    if (parser->observer && parser->observer->binding)
+        parser->observer->binding(parser->observer->context, name, statement);
 }
 
 static void error_at_operand(VlParser* parser, const VlToken& token) {
@@ -148,7 +149,7 @@ static VlNode* parse_store(VlParser* parser) {
         notify_error(parser, parser->current, nullptr);
         return nullptr;
     }
-    notify_binding(parser, parser->current);
+    notify_binding(parser, parser->current, NODE_STORE);
     VlNode* node = new_node(parser, NODE_STORE);
     node->as.store.name = parser->current.text;
     node->as.store.var_type = TOKEN_TYPE_WORD;
@@ -170,7 +171,7 @@ static VlNode* parse_count(VlParser* parser, const VlToken& keyword) {
     }
     VlNode* node = new_node(parser, NODE_COUNT);
     node->as.count.name = parser->current.text;  // null when the token has no text
-    if (parser->current.text) notify_binding(parser, parser->current);
+    if (parser->current.text) notify_binding(parser, parser->current, NODE_COUNT);
     advance(parser);
     if (parser->current.type == TOKEN_FROM) advance(parser);
     node->as.count.from = parse_expression(parser);

@@ -1,19 +1,25 @@
 // Language server: JSON-RPC 2.0 messages over standard input and output, each
-// framed by a "Content-Length" header block.  Requests are answered with fixed
-// bodies in which only the id changes; notifications are never answered.  The
-// server keeps no document state and never runs the lexer or the parser.
+// framed by a "Content-Length" header block.  Initialize, completion and
+// shutdown get fixed bodies in which only the id changes; the open documents
+// are kept so that their syntax errors, hovers and definitions can be given.
+// After shutdown the server waits for exit, as the protocol has it.
 #include "vllsp.h"
+#include "vllsp_document.h"
 #include "vl_platform.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
+#include <optional>
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -21,6 +27,7 @@ using json = nlohmann::json;
 
 constexpr size_t MAX_CONTENT = size_t{64} << 20;  // larger contents are skipped unread
 constexpr size_t MAX_HEADER_LINE = 4096;            // a longer header line keeps only its tail
+constexpr int MAX_DEPTH = 256;                      // nesting of arrays and objects in one message
 
 constexpr std::string_view STARTUP_LINE = "[VLLSP] Pure C Language Server v3.0 Started over stdio.\n";
 
@@ -69,143 +76,194 @@ bool send_error(std::string_view id, int code, std::string_view message) {
     return send_reply(id, tail);
 }
 
-// ---- raw member lookup ----------------------------------------------------
-// Ids and echoed items are copied exactly as the client wrote them, so the
-// reply matches byte for byte whatever number or string form it used.
+// ---- messages -------------------------------------------------------------
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// End of the string token that starts at s[i] (a quote), or npos if unclosed.
-size_t string_end(std::string_view s, size_t i) {
-    for (++i; i < s.size(); ++i) {
-        if (s[i] == '\\') ++i;
-        else if (s[i] == '"') return i + 1;
-    }
-    return std::string_view::npos;
+// A member of an object, or null when `value` is no object or lacks it.
+const json* member(const json& value, const char* key) {
+    if (!value.is_object()) return nullptr;
+    auto it = value.find(key);
+    return it == value.end() ? nullptr : &*it;
 }
 
-// End of the value that starts at s[i], or npos if it is cut off.
-size_t value_end(std::string_view s, size_t i) {
-    if (i >= s.size()) return std::string_view::npos;
-    if (s[i] == '"') return string_end(s, i);
-    if (s[i] != '{' && s[i] != '[') {  // number or literal
-        while (i < s.size() && !is_space(s[i]) && s[i] != ',' && s[i] != '}' && s[i] != ']') ++i;
-        return i;
-    }
-    size_t depth = 0;
-    for (; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '"') {
-            i = string_end(s, i);
-            if (i == std::string_view::npos) return i;
-            --i;
-        } else if (c == '{' || c == '[') {
-            ++depth;
-        } else if ((c == '}' || c == ']') && --depth == 0) {
-            return i + 1;
-        }
-    }
-    return std::string_view::npos;
+const json* path(const json& value, std::initializer_list<const char*> keys) {
+    const json* at = &value;
+    for (const char* key : keys)
+        if (!(at = member(*at, key))) return nullptr;
+    return at;
 }
 
-// Whether the string token `quoted` names `key` once its escapes are decoded.
-bool key_is(std::string_view quoted, std::string_view key) {
-    std::string_view inner = quoted.substr(1, quoted.size() - 2);
-    if (inner.find('\\') == std::string_view::npos) return inner == key;
-    json decoded = json::parse(quoted, nullptr, false);
-    return decoded.is_string() && decoded.get_ref<const std::string&>() == key;
+const std::string* string_at(const json& value, std::initializer_list<const char*> keys) {
+    const json* at = path(value, keys);
+    return at && at->is_string() ? &at->get_ref<const std::string&>() : nullptr;
 }
 
-// The text of the last member `key` of the top-level object, as written.  In
-// valid JSON this is the member the parser keeps; in broken JSON it is the
-// last one complete before the damage, or empty.
-std::string_view raw_member(std::string_view s, std::string_view key) {
-    std::string_view found;
-    size_t i = 0;
-    while (i < s.size() && is_space(s[i])) ++i;
-    if (i >= s.size() || s[i] != '{') return found;
-    size_t depth = 0;
-    while (i < s.size()) {
-        char c = s[i];
-        if (c == '"') {
-            size_t end = string_end(s, i);
-            if (end == std::string_view::npos) return found;
-            std::string_view name = s.substr(i, end - i);
-            i = end;
-            if (depth != 1) continue;
-            while (i < s.size() && is_space(s[i])) ++i;
-            if (i >= s.size() || s[i] != ':') continue;  // a value, not a key
-            for (++i; i < s.size() && is_space(s[i]);) ++i;
-            size_t value = value_end(s, i);
-            if (value == std::string_view::npos) return found;
-            if (key_is(name, key)) found = s.substr(i, value - i);
-            i = value;
-            continue;
-        }
-        if (c == '{' || c == '[') ++depth;
-        else if ((c == '}' || c == ']') && --depth == 0) break;
-        ++i;
+json to_json(VlLspPosition at) { return {{"line", at.line}, {"character", at.character}}; }
+
+json to_json(const VlLspRange& range) { return {{"start", to_json(range.start)}, {"end", to_json(range.end)}}; }
+
+std::optional<VlLspPosition> position_of(const json* position) {
+    const json* line = position ? member(*position, "line") : nullptr;
+    const json* character = position ? member(*position, "character") : nullptr;
+    if (!line || !character || !line->is_number_integer() || !character->is_number_integer()) return std::nullopt;
+    return VlLspPosition{line->get<int64_t>(), character->get<int64_t>()};
+}
+
+json version_of(const json& params) {
+    const json* version = path(params, {"textDocument", "version"});
+    return version ? *version : json();
+}
+
+struct Document {
+    std::string text;
+    json version;  // as the client numbered it, or null
+};
+
+struct Server {
+    bool shut_down = false;
+    bool publishes_diagnostics = false;  // the client said it wants them
+    std::unordered_map<std::string, Document> documents;
+};
+
+enum class Next { serve, end_ok, end_failed };
+
+Next served(bool sent) { return sent ? Next::serve : Next::end_ok; }
+
+bool publish(const Server& server, const std::string& uri, const Document* document) {
+    if (!server.publishes_diagnostics) return true;
+    json diagnostics = json::array();
+    if (document) {
+        for (const VlLspDiagnostic& d : vl_lsp_diagnostics(document->text))
+            diagnostics.push_back({{"range", to_json(d.range)}, {"severity", 1}, {"source", "velmorine"},
+                                   {"message", d.message}});
     }
-    return found;
+    json params = {{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
+    if (document && document->version.is_number_integer()) params["version"] = document->version;
+    json note = {{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}};
+    return send_frame(note.dump());
 }
 
-// The id of a message that is not valid JSON, if one can still be read.
-std::string_view salvage_id(std::string_view content) {
-    std::string_view id = raw_member(content, "id");
-    if (id.empty()) return id;
-    json value = json::parse(id, nullptr, false);
-    return value.is_number() || value.is_string() ? id : std::string_view{};
-}
-
-// ---- dispatch -------------------------------------------------------------
-
-// Answers one message; false when the server should end.
-bool handle_message(std::string_view content) {
-    json msg = json::parse(content, nullptr, false);
-    if (msg.is_discarded()) {
-        std::string_view id = salvage_id(content);
-        return id.empty() || send_error(id, PARSE_ERROR, "Parse error");
+// Full text, or (from a client that sends them although we ask for full
+// text) a replacement of the range.
+void apply_change(Document& document, const json& change) {
+    const json* text = member(change, "text");
+    if (!text || !text->is_string()) return;
+    const std::string& replacement = text->get_ref<const std::string&>();
+    const json* range = member(change, "range");
+    if (!range) {
+        document.text = replacement;
+        return;
     }
-    if (!msg.is_object()) return true;
+    std::optional<VlLspPosition> start = position_of(member(*range, "start"));
+    std::optional<VlLspPosition> end = position_of(member(*range, "end"));
+    if (!start || !end) return;
+    std::optional<size_t> from = vl_lsp_offset(document.text, *start);
+    std::optional<size_t> to = vl_lsp_offset(document.text, *end);
+    if (from && to && *from <= *to) document.text.replace(*from, *to - *from, replacement);
+}
+
+// Notifications: never answered.
+Next notice(Server& server, const std::string& method, const json& params) {
+    if (method == "exit") return server.shut_down ? Next::end_ok : Next::end_failed;
+    if (server.shut_down) return Next::serve;
+    const std::string* uri = string_at(params, {"textDocument", "uri"});
+    if (!uri) return Next::serve;
+    if (method == "textDocument/didOpen") {
+        const std::string* text = string_at(params, {"textDocument", "text"});
+        if (!text) return Next::serve;
+        Document& document = server.documents[*uri];
+        document = {*text, version_of(params)};
+        return served(publish(server, *uri, &document));
+    }
+    if (method == "textDocument/didChange") {
+        auto it = server.documents.find(*uri);
+        const json* changes = member(params, "contentChanges");
+        if (it == server.documents.end() || !changes || !changes->is_array()) return Next::serve;
+        for (const json& change : *changes) apply_change(it->second, change);
+        it->second.version = version_of(params);
+        return served(publish(server, *uri, &it->second));
+    }
+    if (method == "textDocument/didClose") {
+        if (server.documents.erase(*uri) == 0) return Next::serve;
+        return served(publish(server, *uri, nullptr));
+    }
+    return Next::serve;
+}
+
+// Hover and definition: null for a document that was never opened.
+std::string answer_at(const Server& server, const std::string& method, const json& params, bool* valid) {
+    const std::string* uri = string_at(params, {"textDocument", "uri"});
+    std::optional<VlLspPosition> at = position_of(member(params, "position"));
+    *valid = uri && at;
+    if (!*valid) return {};
+    auto it = server.documents.find(*uri);
+    if (it == server.documents.end()) return "null";
+    if (method == "textDocument/hover") {
+        std::optional<VlLspHover> hover = vl_lsp_hover(it->second.text, *at);
+        if (!hover) return "null";
+        json result = {{"contents", {{"kind", "markdown"}, {"value", hover->markdown}}},
+                       {"range", to_json(hover->range)}};
+        return result.dump();
+    }
+    std::optional<VlLspRange> place = vl_lsp_definition(it->second.text, *at);
+    if (!place) return "null";
+    return json({{"uri", *uri}, {"range", to_json(*place)}}).dump();
+}
+
+Next request(Server& server, const std::string& id, const std::string& method, const json* params) {
+    if (server.shut_down) return served(send_error(id, INVALID_REQUEST, "Invalid Request"));
+    if (method == "initialize") {
+        server.publishes_diagnostics =
+            params && path(*params, {"capabilities", "textDocument", "publishDiagnostics"}) != nullptr;
+        return served(send_reply(id, INITIALIZE_RESULT));
+    }
+    if (method == "textDocument/completion") return served(send_reply(id, COMPLETION_RESULT));
+    if (method == "shutdown") {
+        server.shut_down = true;
+        return served(send_reply(id, NULL_RESULT));
+    }
+    if (method == "completionItem/resolve") {
+        if (!params || !params->is_object()) return served(send_error(id, INVALID_PARAMS, "Invalid params"));
+        return served(send_reply(id, ",\"result\":" + params->dump() + "}"));
+    }
+    if (method == "textDocument/hover" || method == "textDocument/definition") {
+        bool valid = false;
+        std::string result = params ? answer_at(server, method, *params, &valid) : std::string();
+        if (!valid) return served(send_error(id, INVALID_PARAMS, "Invalid params"));
+        return served(send_reply(id, ",\"result\":" + result + "}"));
+    }
+    return served(send_error(id, METHOD_NOT_FOUND, "Method not found"));
+}
+
+Next handle_message(Server& server, std::string_view content) {
+    int depth = 0;
+    json::parser_callback_t measure = [&depth](int level, json::parse_event_t, json&) {
+        depth = std::max(depth, level);
+        return true;
+    };
+    json msg = json::parse(content, measure, false);
+    if (msg.is_discarded()) return served(send_error("null", PARSE_ERROR, "Parse error"));
+    if (!msg.is_object()) return Next::serve;
 
     // Only a number or a string is a usable id; without one the message is a
     // notification (or a malformed one) and gets no answer.
     std::string id;
-    auto id_it = msg.find("id");
-    if (id_it != msg.end() && (id_it->is_number() || id_it->is_string())) {
-        id = raw_member(content, "id");
-        if (id.empty()) id = id_it->dump();  // unreachable for valid JSON; be safe
-    }
+    if (const json* given = member(msg, "id"); given && (given->is_number() || given->is_string()))
+        id = given->dump();
 
-    auto method_it = msg.find("method");
-    if (method_it == msg.end() || !method_it->is_string()) {
+    const json* method = member(msg, "method");
+    if (!method || !method->is_string()) {
         // A response to a request of ours (we send none) or a broken request.
         bool response = msg.contains("result") || msg.contains("error");
-        return id.empty() || response || send_error(id, INVALID_REQUEST, "Invalid Request");
+        if (id.empty() || response) return Next::serve;
+        return served(send_error(id, INVALID_REQUEST, "Invalid Request"));
     }
-    if (id.empty()) return true;
-
-    const std::string& method = method_it->get_ref<const std::string&>();
-    if (method == "initialize") return send_reply(id, INITIALIZE_RESULT);
-    if (method == "textDocument/completion") return send_reply(id, COMPLETION_RESULT);
-    if (method == "shutdown") {
-        send_reply(id, NULL_RESULT);
-        return false;
-    }
-    if (method == "completionItem/resolve") {
-        auto params = msg.find("params");
-        if (params == msg.end() || !params->is_object())
-            return send_error(id, INVALID_PARAMS, "Invalid params");
-        std::string tail = ",\"result\":";
-        std::string_view item = raw_member(content, "params");
-        if (item.empty()) tail += params->dump(-1, ' ', false, json::error_handler_t::replace);
-        else tail += item;
-        tail += '}';
-        return send_reply(id, tail);
-    }
-    if (method == "textDocument/hover" || method == "textDocument/definition")
-        return send_reply(id, NULL_RESULT);
-    return send_error(id, METHOD_NOT_FOUND, "Method not found");
+    // Writing a value out again recurses once per level, so a message nested
+    // deeper than any protocol message is refused before anything reads it.
+    if (depth > MAX_DEPTH) return id.empty() ? Next::serve : served(send_error(id, INVALID_REQUEST, "Invalid Request"));
+    const std::string& name = method->get_ref<const std::string&>();
+    const json* params = member(msg, "params");
+    if (id.empty()) return notice(server, name, params ? *params : json());
+    return request(server, id, name, params);
 }
 
 // ---- framing --------------------------------------------------------------
@@ -304,16 +362,17 @@ bool skip_bytes(size_t n) {
 
 }  // namespace
 
-void vl_lsp_start_server(VlArena*) {
+int vl_lsp_start_server(VlArena*) {
     vl_platform_stdin_binary();
     vl_platform_stdout_binary();
     vl_platform_ignore_broken_pipe();  // an editor that goes away ends the server quietly
     std::fwrite(STARTUP_LINE.data(), 1, STARTUP_LINE.size(), stderr);
     std::fflush(stderr);
 
+    Server server;
     for (;;) {
         Header header = read_header();
-        if (header.block == Block::ended) return;
+        if (header.block == Block::ended) return 0;
         if (header.block == Block::unusable) continue;
         std::string content;
         bool stored = header.length <= MAX_CONTENT;
@@ -325,16 +384,17 @@ void vl_lsp_start_server(VlArena*) {
             }
         }
         if (!stored) {
-            if (!skip_bytes(header.length)) return;
+            if (!skip_bytes(header.length)) return 0;
             continue;
         }
-        if (std::fread(content.data(), 1, content.size(), stdin) != content.size()) return;
-        bool go_on = true;
+        if (std::fread(content.data(), 1, content.size(), stdin) != content.size()) return 0;
+        Next next = Next::serve;
         try {
-            go_on = handle_message(content);
+            next = handle_message(server, content);
         } catch (const std::exception&) {
             // Only memory exhaustion gets here; the message is dropped.
         }
-        if (!go_on) return;
+        if (next == Next::end_ok) return 0;
+        if (next == Next::end_failed) return 1;
     }
 }

@@ -220,6 +220,12 @@ int vlvm_run(VlVM* machine) {
         NEXT();
     }
     CASE(ADD) {
+        // Two numbers, by far the common case, add in place; the rest joins strings.
+        if (reg[ip->src1].type == VALUE_NUMBER && reg[ip->src2].type == VALUE_NUMBER) {
+            set_number(reg[ip->dst], reg[ip->src1].number + reg[ip->src2].number);
+            ip++;
+            NEXT();
+        }
         const VlInstruction* current = ip++;
         machine->pc = static_cast<uint64_t>(ip - code);
         add_values(machine, reg[current->dst], reg[current->src1], reg[current->src2]);

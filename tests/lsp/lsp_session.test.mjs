@@ -44,18 +44,24 @@ function startServer() {
     logger,
   );
   connection.onError(([error]) => logged.push(`connection error: ${error?.message ?? error}`));
-  // The server sends no notifications of its own.
+  // Diagnostics are the only notifications the server sends.
+  const published = [];
+  let wake = () => {};
+  connection.onNotification('textDocument/publishDiagnostics', (params) => { published.push(params); wake(); });
   connection.onUnhandledNotification((n) => logged.push(`unexpected notification: ${n.method}`));
+  const nextDiagnostics = () => (published.length
+    ? Promise.resolve(published.shift())
+    : new Promise((resolve) => { wake = () => { wake = () => {}; resolve(published.shift()); }; }));
   // An answer that matches no pending request (one to a notification, or a
   // second one) is only traced by the library, so watch the trace for it.
   connection.trace(rpc.Trace.Messages, {
     log: (m) => { if (/without active response promise/.test(m)) logged.push(m); },
   });
   connection.listen();
-  return { connection, exited, logged, stderr: () => stderr };
+  return { connection, exited, logged, nextDiagnostics, stderr: () => stderr };
 }
 
-test('an editor session from initialize to shutdown', { timeout: 180_000 }, async () => {
+test('an editor session from initialize to exit', { timeout: 180_000 }, async () => {
   const server = startServer();
   const { connection } = server;
   const uri = 'file:///tmp/hello.velm';
@@ -63,7 +69,7 @@ test('an editor session from initialize to shutdown', { timeout: 180_000 }, asyn
   // The library numbers its requests from 0; an answer with any other id
   // would leave this promise pending until the timeout.
   const init = await connection.sendRequest('initialize', {
-    processId: process.pid, rootUri: null, capabilities: {},
+    processId: process.pid, rootUri: null, capabilities: { textDocument: { publishDiagnostics: {} } },
   });
   assert.deepEqual(init, {
     capabilities: {
@@ -78,6 +84,7 @@ test('an editor session from initialize to shutdown', { timeout: 180_000 }, asyn
   await connection.sendNotification('textDocument/didOpen', {
     textDocument: { uri, languageId: 'velmorine', version: 1, text: 'start\ndisplay "hi"\nstop\n' },
   });
+  assert.deepEqual(await server.nextDiagnostics(), { uri, version: 1, diagnostics: [] });
 
   const position = { textDocument: { uri }, position: { line: 1, character: 3 } };
   const items = await connection.sendRequest('textDocument/completion', position);
@@ -93,9 +100,37 @@ test('an editor session from initialize to shutdown', { timeout: 180_000 }, asyn
     connection.sendRequest('textDocument/definition', position),
     connection.sendRequest('textDocument/completion', position),
   ]);
-  assert.equal(hover, null);
+  assert.match(hover.contents.value, /^\*\*display\*\* — /);
+  assert.equal(hover.contents.kind, 'markdown');
   assert.equal(definition, null);
   assert.equal(again.length, 6);
+
+  // A broken line gets its diagnostic; the fix clears it.
+  const broken = 'store total = 2 plus\ncount i from 1 to 3\ndisplay total\nstop\n';
+  await connection.sendNotification('textDocument/didChange', {
+    textDocument: { uri, version: 2 }, contentChanges: [{ text: broken }],
+  });
+  assert.deepEqual(await server.nextDiagnostics(), {
+    uri, version: 2, diagnostics: [{
+      range: { start: { line: 0, character: 20 }, end: { line: 0, character: 20 } },
+      severity: 1, source: 'velmorine', message: 'Unexpected token in expression: EOF at line 1',
+    }],
+  });
+  const on = (line, character) => ({ textDocument: { uri }, position: { line, character } });
+  const [countHover, totalHover, totalDefinition] = await Promise.all([
+    connection.sendRequest('textDocument/hover', on(1, 2)),
+    connection.sendRequest('textDocument/hover', on(2, 10)),
+    connection.sendRequest('textDocument/definition', on(2, 10)),
+  ]);
+  assert.match(countHover.contents.value, /runs its body \*\*once\*\*/);
+  assert.equal(totalHover.contents.value, '**total** is first stored on line 1.');
+  assert.deepEqual(totalDefinition, {
+    uri, range: { start: { line: 0, character: 6 }, end: { line: 0, character: 11 } },
+  });
+  await connection.sendNotification('textDocument/didChange', {
+    textDocument: { uri, version: 3 }, contentChanges: [{ text: broken.replace('plus', 'plus 1') }],
+  });
+  assert.deepEqual(await server.nextDiagnostics(), { uri, version: 3, diagnostics: [] });
 
   await assert.rejects(connection.sendRequest('velmorine/unknown', {}), (error) => {
     assert.ok(error instanceof rpc.ResponseError);
@@ -104,6 +139,7 @@ test('an editor session from initialize to shutdown', { timeout: 180_000 }, asyn
   });
 
   assert.equal(await connection.sendRequest('shutdown'), null);
+  await connection.sendNotification('exit');
   const { code, signal } = await server.exited;
   connection.dispose();
   assert.equal(signal, null);

@@ -157,36 +157,42 @@ def test_request_split_across_writes_waits_for_its_last_byte(session, velm):
     assert code == 0 and session.pending == b""
 
 
-def test_ids_come_back_exactly_as_written(velm):
-    ids = [b'0', b'-1', b'18446744073709551617', b'2.50', b'1E3', b'"abc"', b'""',
-           b'"a\\"b\\u00e9"', '"\u00e9\u2603"'.encode()]
-    data = b"".join(frame(b'{"jsonrpc":"2.0","id":%s,"method":"textDocument/hover"}' % i) for i in ids)
-    # The last duplicate wins, as it does for the JSON reader; whitespace is not part of an id.
-    data += frame(b'{"id":1,"jsonrpc":"2.0","method":"textDocument/definition","id" :  "x" }')
+UNKNOWN_DOCUMENT = {"textDocument": {"uri": "file:///never-opened.velm"}, "position": {"line": 0, "character": 0}}
+PARSE_ERROR = error(b"null", -32700, b"Parse error")
+
+
+def test_ids_come_back_as_the_same_json_value(velm):
+    ids = [b'0', b'-1', b'2.50', b'1E3', b'"abc"', b'""', b'"a\\"b\\u00e9"', '"\u00e9\u2603"'.encode()]
+    params = json.dumps(UNKNOWN_DOCUMENT).encode()
+    data = b"".join(frame(b'{"jsonrpc":"2.0","id":%s,"method":"textDocument/hover","params":%s}' % (i, params))
+                    for i in ids)
+    # The last duplicate wins, as it does for the JSON reader.
+    data += frame(b'{"id":1,"jsonrpc":"2.0","method":"textDocument/definition","params":%s,"id" : "x" }' % params)
     data += frame(b'{"jsonrpc":"2.0","method":"shutdown","\\u0069d":44}')
-    assert run(velm, data) == [NULL_RESULT % i for i in ids] + [NULL_RESULT % b'"x"', NULL_RESULT % b"44"]
+    bodies = [json.loads(b) for b in run(velm, data)]
+    assert [b["id"] for b in bodies] == [json.loads(i) for i in ids] + ["x", 44]
+    assert all(b == {"jsonrpc": "2.0", "id": b["id"], "result": None} for b in bodies)
 
 
 def test_method_member_decides_not_words_elsewhere(velm):
-    data = (request(1, "textDocument/hover", {"text": "initialize completion shutdown"})
+    data = (request(1, "textDocument/hover", dict(UNKNOWN_DOCUMENT, text="initialize completion shutdown"))
             + request(2, "initialized")
             + request(3, "completionItem/resolve", {"label": "store", "data": [1, {"k": "}"}]})
             + notification("initialize")        # no id: never answered
-            + notification("exit")
             + request(4, "textDocument/definition")
             + request(5, "workspace/symbol", {"query": "shutdown"}))
     assert run(velm, data) == [
         NULL_RESULT % b"1",
         error(b"2", -32601, b"Method not found"),
-        b'{"jsonrpc":"2.0","id":3,"result":{"label": "store", "data": [1, {"k": "}"}]}}',
-        NULL_RESULT % b"4",
+        b'{"jsonrpc":"2.0","id":3,"result":{"data":[1,{"k":"}"}],"label":"store"}}',
+        error(b"4", -32602, b"Invalid params"),
         error(b"5", -32601, b"Method not found"),
     ]
 
 
 def test_malformed_messages_are_skipped_or_refused(velm):
-    data = (frame(b'{"jsonrpc":"2.0","id":7,"method":')             # cut short: id still found
-            + frame(b"not json at all")                             # nothing to answer
+    data = (frame(b'{"jsonrpc":"2.0","id":7,"method":')             # cut short: no id to answer
+            + frame(b"not json at all")
             + frame(b'[{"jsonrpc":"2.0","id":8,"method":"shutdown"}]')
             + frame(b'{"jsonrpc":"2.0","id":9}')                    # no method
             + frame(b'{"jsonrpc":"2.0","id":10,"result":null}')     # a response: ignored
@@ -196,10 +202,11 @@ def test_malformed_messages_are_skipped_or_refused(velm):
             + frame(b'{"jsonrpc":"2.0","id":12,"method":"initialize","params":{"x":"\xff"}}')  # not UTF-8
             + request(13, "shutdown"))
     assert run(velm, data) == [
-        error(b"7", -32700, b"Parse error"),
+        PARSE_ERROR,
+        PARSE_ERROR,
         error(b"9", -32600, b"Invalid Request"),
         error(b"11", -32602, b"Invalid params"),
-        error(b"12", -32700, b"Parse error"),
+        PARSE_ERROR,
         NULL_RESULT % b"13",
     ]
 
@@ -221,7 +228,9 @@ def test_garbage_then_a_valid_request(velm):
     # One server for all cases (each start costs seconds under wine); every
     # case is followed by a request whose id names it, so a miss shows which.
     data = b"".join(g + request(name, "textDocument/completion") for name, g in GARBAGE.items())
-    assert run(velm, data) == [COMPLETION % json.dumps(name).encode() for name in GARBAGE]
+    expected = [COMPLETION % json.dumps(name).encode() for name in GARBAGE]
+    expected.insert(list(GARBAGE).index("short-length"), PARSE_ERROR)  # the three bytes it announces
+    assert run(velm, data) == expected
 
 
 def test_oversized_length_is_skipped_without_reading_it_into_memory(velm):
@@ -233,14 +242,13 @@ def test_oversized_length_is_skipped_without_reading_it_into_memory(velm):
         == [NULL_RESULT % b"2"]
 
 
-def test_deeply_nested_content_is_answered(velm):
+def test_deeply_nested_content_is_refused_without_a_crash(velm):
     depth = 200000
     nested = b"[" * depth + b"]" * depth
-    params = b'{"label":"x","data":' + nested + b"}"
     data = (frame(b'{"jsonrpc":"2.0","id":1,"method":"textDocument/hover","params":' + nested + b"}")
-            + frame(b'{"jsonrpc":"2.0","id":2,"method":"completionItem/resolve","params":' + params + b"}")
+            + frame(b'{"jsonrpc":"2.0","id":2,"method":"completionItem/resolve","params":{"data":' + nested + b"}}")
             + request(3, "shutdown"))
-    assert run(velm, data) == [NULL_RESULT % b"1", b'{"jsonrpc":"2.0","id":2,"result":' + params + b"}",
+    assert run(velm, data) == [error(b"1", -32600, b"Invalid Request"), error(b"2", -32600, b"Invalid Request"),
                                NULL_RESULT % b"3"]
 
 
@@ -251,20 +259,89 @@ def test_end_of_input_without_shutdown(velm):
     assert run(velm, request(1, "textDocument/completion")[:-3]) == []
 
 
-def test_frames_are_exact_and_the_server_ends_after_shutdown(velm):
+def test_frames_are_exact_and_the_server_waits_for_exit_after_shutdown(velm):
+    # No publishDiagnostics capability: an opened document brings no notification.
     data = (request(0, "initialize", {"processId": None, "capabilities": {}})
             + notification("initialized")
-            + notification("textDocument/didOpen", {"textDocument": {"uri": "file:///a.velm", "text": "x"}})
+            + notification("textDocument/didOpen", {"textDocument": {"uri": "file:///a.velm", "text": "display"}})
             + request(1, "textDocument/completion")
             + request(2, "shutdown")
-            + request(3, "textDocument/completion"))   # after shutdown: nobody answers
+            + request(3, "textDocument/completion")     # after shutdown: refused
+            + notification("textDocument/didOpen", {"textDocument": {"uri": "file:///b.velm", "text": "x"}})
+            + notification("exit")
+            + request(4, "textDocument/completion"))    # after exit: never read
     result = velm.run("lsp", input=data, timeout=120)
     assert result.returncode == 0
     assert result.stderr == velm.text(STARTUP)
-    expected = [(INITIALIZE % b"0", 166), (COMPLETION % b"1", 355), (NULL_RESULT % b"2", 38)]
+    expected = [(INITIALIZE % b"0", 166), (COMPLETION % b"1", 355), (NULL_RESULT % b"2", 38),
+                (error(b"3", -32600, b"Invalid Request"), 76)]
     assert result.stdout == b"".join(b"Content-Length: %d\r\n" % n + TYPE + b"\r\n" + body
                                      for body, n in expected)
-    assert [len(body) for body, _ in expected] == [166, 355, 38]
+    assert [len(body) for body, _ in expected] == [166, 355, 38, 76]
+
+
+def test_exit_without_shutdown_fails_and_end_of_input_after_shutdown_succeeds(velm):
+    result = velm.run("lsp", input=request(0, "initialize") + notification("exit") + request(1, "shutdown"),
+                      timeout=120)
+    assert (result.returncode, frames_of(result.stdout)) == (1, [INITIALIZE % b"0"])
+    assert run(velm, request(0, "shutdown")) == [NULL_RESULT % b"0"]
+
+
+WITH_DIAGNOSTICS = {"capabilities": {"textDocument": {"publishDiagnostics": {}}}}
+URI = "file:///w.velm"
+# UTF-16 columns: "é" is one code unit, the emoji two; the stray ")" is at character 21.
+BROKEN = 'store s = "é😀" plus )\nstore 5 = 1\ndisplay s\n'
+
+
+def at(line, character):
+    return {"textDocument": {"uri": URI}, "position": {"line": line, "character": character}}
+
+
+def span(line, start, end):
+    return {"start": {"line": line, "character": start}, "end": {"line": line, "character": end}}
+
+
+def test_diagnostics_hover_and_definition_in_utf16_positions(session, velm):
+    session.send(request(0, "initialize", WITH_DIAGNOSTICS)
+                 + notification("textDocument/didOpen",
+                                {"textDocument": {"uri": URI, "version": 1, "text": BROKEN}})
+                 + request(1, "textDocument/hover", at(0, 6))
+                 + request(2, "textDocument/definition", at(2, 8))
+                 + request(3, "textDocument/hover", at(0, 13))        # inside the string
+                 + request(4, "textDocument/hover", at(0, 16)))
+    init, published, hover, definition, on_string, plus = session.receive(6)
+    assert init == INITIALIZE % b"0"
+    assert json.loads(published) == {"jsonrpc": "2.0", "method": "textDocument/publishDiagnostics", "params": {
+        "uri": URI, "version": 1, "diagnostics": [
+            {"range": span(0, 21, 22), "severity": 1, "source": "velmorine",
+             "message": "Unexpected token in expression: EOF at line 1"},
+            {"range": span(1, 6, 7), "severity": 1, "source": "velmorine",
+             "message": "Expected a variable name after 'store' at line 2"}]}}
+    assert json.loads(hover)["result"] == {
+        "contents": {"kind": "markdown", "value": "**s** is first stored on line 1."}, "range": span(0, 6, 7)}
+    assert json.loads(definition)["result"] == {"uri": URI, "range": span(0, 6, 7)}
+    assert json.loads(on_string)["result"] is None
+    assert "**plus**" in json.loads(plus)["result"]["contents"]["value"]
+
+    # Fixed by a full-text change: an empty list; closed: an empty list again.
+    session.send(notification("textDocument/didChange", {"textDocument": {"uri": URI, "version": 2},
+                                                         "contentChanges": [{"text": "count i 1 3\nstop\n"}]})
+                 + request(5, "textDocument/definition", at(0, 6))
+                 # A ranged change, although full text was asked for, is applied in place.
+                 + notification("textDocument/didChange", {"textDocument": {"uri": URI, "version": 3},
+                                                          "contentChanges": [{"range": span(0, 10, 11),
+                                                                              "text": "3 plus"}]})
+                 + notification("textDocument/didClose", {"textDocument": {"uri": URI}})
+                 + request(6, "textDocument/hover", at(0, 0)))
+    fixed, definition, ranged, closed, gone = (json.loads(b) for b in session.receive(5))
+    assert fixed["params"] == {"uri": URI, "version": 2, "diagnostics": []}
+    assert definition["result"] == {"uri": URI, "range": span(0, 6, 7)}
+    assert [d["range"] for d in ranged["params"]["diagnostics"]] == [span(0, 16, 16)]
+    assert closed["params"] == {"uri": URI, "diagnostics": []}
+    assert gone["result"] is None
+    session.send(request(7, "shutdown") + notification("exit"))
+    assert session.receive(1) == [NULL_RESULT % b"7"]
+    assert session.finish() == (0, velm.text(STARTUP))
 
 
 def test_an_editor_that_stops_reading_ends_the_server_without_a_signal(velm):

@@ -17,7 +17,9 @@ def start_xvfb():
     for tool in ("Xvfb", "xdotool"):
         assert shutil.which(tool), "%s is missing (scripts/deps.sh test installs it)" % tool
     read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
+    # -noreset: a server that resets whenever its last client leaves refuses
+    # connections meanwhile, which would fail a window opened just then.
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp", "-screen", "0",
                              "1024x768x24"], pass_fds=[write_end], stderr=subprocess.DEVNULL)
     os.close(write_end)
     number = b""
@@ -51,9 +53,10 @@ def example_window(velm, *args):
     return [os.path.join(velm.build_dir, "example_window")] + list(args)
 
 
-def find_windows(env, title, timeout=90):
+def find_windows(env, title, proc, timeout=90):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
+        assert proc.poll() is None, "the window's loop ended before it was closed"
         found = subprocess.run(["xdotool", "search", "--name", title], env=env, capture_output=True)
         if found.stdout.split():
             return [int(w) for w in found.stdout.split()]
@@ -108,8 +111,7 @@ def run_windows(velm, env, tmp_path, size, count):
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
         for _ in range(count):
-            windows = find_windows(env, title)
-            assert proc.poll() is None, "the window's loop ended before it was closed"
+            windows = find_windows(env, title, proc)
             assert close_like_a_window_manager(env, windows, title) >= 1
         out, err = proc.communicate(timeout=60)
         return proc.returncode, out, err
@@ -144,7 +146,7 @@ def test_lost_x_server_ends_the_call_with_zero(velm, tmp_path):
     title = "doomed " + secrets.token_hex(4)
     proc = subprocess.Popen(example_window(velm, title), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
-        find_windows(env, title)
+        find_windows(env, title, proc)
         xvfb.kill()
         out, err = proc.communicate(timeout=60)
         assert (proc.returncode, out, err) == (0, b"", b"")

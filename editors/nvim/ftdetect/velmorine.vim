@@ -1,0 +1,1 @@
+autocmd BufRead,BufNewFile *.velm setfiletype velmorine
