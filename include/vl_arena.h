@@ -38,7 +38,38 @@ void vl_arena_destroy(VlArena* arena);
 // "Error: Out of memory." on standard error and ends the process with 1.
 [[noreturn]] void vl_out_of_memory();
 
-// Allocation that never returns null: reports and exits instead.
-[[nodiscard]] void* vl_arena_must_alloc(VlArena* arena, size_t size);
-[[nodiscard]] void* vl_arena_must_alloc_zero(VlArena* arena, size_t size);
-[[nodiscard]] char* vl_arena_must_strndup(VlArena* arena, const char* bytes, size_t n);
+// Allocation that never returns null: reports and exits instead.  The lexer
+// and the parser allocate per token and per node, so the bump itself is
+// inline here; only a new block goes through the out-of-line path.
+[[nodiscard]] void* vl_arena_must_alloc_slow(VlArena* arena, size_t size);
+[[nodiscard]] char* vl_arena_must_strndup_slow(VlArena* arena, const char* bytes, size_t n);
+
+[[nodiscard]] inline void* vl_arena_must_alloc(VlArena* arena, size_t size) {
+    VlArenaBlock* block = arena ? arena->current : nullptr;
+    size_t rounded = (size + 7) & ~size_t{7};
+    if (block && size != 0 && rounded >= size && rounded <= block->capacity - block->used) {
+        void* result = reinterpret_cast<char*>(block + 1) + block->used;
+        block->used += rounded;
+        return result;
+    }
+    return vl_arena_must_alloc_slow(arena, size);
+}
+
+[[nodiscard]] inline void* vl_arena_must_alloc_zero(VlArena* arena, size_t size) {
+    void* result = vl_arena_must_alloc(arena, size);
+    __builtin_memset(result, 0, size);
+    return result;
+}
+
+[[nodiscard]] inline char* vl_arena_must_strndup(VlArena* arena, const char* bytes, size_t n) {
+    VlArenaBlock* block = arena ? arena->current : nullptr;
+    size_t rounded = (n + 8) & ~size_t{7};
+    if (block && bytes && n < rounded && rounded <= block->capacity - block->used) {
+        char* copy = reinterpret_cast<char*>(block + 1) + block->used;
+        block->used += rounded;
+        __builtin_memcpy(copy, bytes, n);
+        copy[n] = '\0';
+        return copy;
+    }
+    return vl_arena_must_strndup_slow(arena, bytes, n);
+}

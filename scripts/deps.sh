@@ -87,7 +87,8 @@ fi
 
 if [ "$what" = test ]; then
   for dir in tests/lsp editors/vscode; do
-    if [ -f "$dir/package-lock.json" ] && [ ! -d "$dir/node_modules" ]; then
+    # Installed once, and again when the lock file has changed since.
+    if [ -f "$dir/package-lock.json" ] && [ ! "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
       (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
     fi
   done

@@ -188,19 +188,13 @@ void vl_out_of_memory() {
     std::exit(1);
 }
 
-void* vl_arena_must_alloc(VlArena* arena, size_t size) {
+void* vl_arena_must_alloc_slow(VlArena* arena, size_t size) {
     void* result = vl_arena_alloc(arena, size);
     if (!result) vl_out_of_memory();
     return result;
 }
 
-void* vl_arena_must_alloc_zero(VlArena* arena, size_t size) {
-    void* result = vl_arena_alloc_zero(arena, size);
-    if (!result) vl_out_of_memory();
-    return result;
-}
-
-char* vl_arena_must_strndup(VlArena* arena, const char* bytes, size_t n) {
+char* vl_arena_must_strndup_slow(VlArena* arena, const char* bytes, size_t n) {
     char* result = vl_arena_strndup(arena, bytes, n);
     if (!result) vl_out_of_memory();
     return result;

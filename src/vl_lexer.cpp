@@ -73,25 +73,31 @@ constexpr std::array<bool, 256> word_chars() {
 }
 constexpr auto WORD_CHAR = word_chars();
 
+// Space, tab and carriage return separate tokens.
+constexpr std::array<bool, 256> blanks() {
+    std::array<bool, 256> table{};
+    table[' '] = table['\t'] = table['\r'] = true;
+    return table;
+}
+constexpr auto BLANK = blanks();
+
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// The lexer's read position while one token is read; written back at the
-// end.  Every read may look one byte past the last one: the source ends
-// with its NUL, which no rule below takes for part of a token.
+// The lexer's read position while one token is read, written back at the
+// end.  Columns are not counted byte by byte: a column is its distance from
+// the start of its line.  The source ends with its NUL, which no rule below
+// takes for part of a token, so reads stop there without a bounds test.
 struct Cursor {
-    const char* source;
-    size_t length;
-    size_t position;
+    const char* p;           // the next unread byte
+    const char* end;         // the source's NUL
+    const char* line_start;  // the first byte of the current line
     int32_t line;
-    int32_t column;
 
-    char at(size_t ahead = 0) const { return source[position + ahead]; }
-    bool at_end() const { return position >= length; }
-    // Consumes `n` bytes that hold no line feed.
-    void skip(size_t n) {
-        position += n;
-        column += static_cast<int32_t>(n);
+    int32_t column_of(const char* at) const { return static_cast<int32_t>(at - line_start) + 1; }
+    void new_line(const char* after_feed) {
+        line++;
+        line_start = after_feed;
     }
 };
 
@@ -100,35 +106,31 @@ VlToken make_token(VlTokenType type, const char* start, size_t length, int32_t l
 }
 
 VlToken lex_string(Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
-    size_t content = cursor.position;
-    while (!cursor.at_end() && cursor.at() != '"') {
-        size_t take = cursor.at() == '\\' && cursor.position + 1 < cursor.length ? 2 : 1;  // the escaped byte stays
-        for (size_t i = 0; i < take; i++) {
-            if (cursor.source[cursor.position++] == '\n') {
-                cursor.line++;
-                cursor.column = 1;
-            } else {
-                cursor.column++;
-            }
-        }
+    const char* content = cursor.p;
+    const char* p = cursor.p;
+    while (p < cursor.end && *p != '"') {
+        if (*p == '\\' && p + 1 < cursor.end) p++;  // the escaped byte stays, whatever it is
+        if (*p == '\n') cursor.new_line(p + 1);
+        p++;
     }
-    size_t n = cursor.position - content;
-    if (!cursor.at_end()) cursor.skip(1);  // closing quote
+    size_t n = static_cast<size_t>(p - content);
+    if (p < cursor.end) p++;  // closing quote
+    cursor.p = p;
     VlToken token = make_token(TOKEN_STRING, start, n + 2, line, column);
-    token.text = vl_arena_must_strndup(arena, cursor.source + content, n);
+    token.text = vl_arena_must_strndup(arena, content, n);
     return token;
 }
 
 VlToken lex_number(Cursor& cursor, const char* start, int32_t line, int32_t column) {
-    size_t end = cursor.position;
-    while (is_digit(cursor.source[end])) end++;
-    bool fraction = cursor.source[end] == '.' && is_digit(cursor.source[end + 1]);
+    const char* p = cursor.p;
+    while (is_digit(*p)) p++;
+    bool fraction = p[0] == '.' && is_digit(p[1]);
     if (fraction) {
-        end++;
-        while (is_digit(cursor.source[end])) end++;
+        p++;
+        while (is_digit(*p)) p++;
     }
-    cursor.skip(end - cursor.position);
-    size_t length = static_cast<size_t>(cursor.source + end - start);
+    cursor.p = p;
+    size_t length = static_cast<size_t>(p - start);
     VlToken token = make_token(TOKEN_NUMBER, start, length, line, column);
     if (!fraction && length <= 15) {
         // Up to 15 digits the integer is exact in a double: no conversion needed.
@@ -142,7 +144,7 @@ VlToken lex_number(Cursor& cursor, const char* start, int32_t line, int32_t colu
     double value = 0.0;
     if (std::from_chars(start, start + length, value).ec == std::errc::result_out_of_range) {
         bool large = false;
-        for (const char* p = start; p < start + length && *p != '.'; p++) large |= *p != '0';
+        for (const char* q = start; q < start + length && *q != '.'; q++) large |= *q != '0';
         value = large ? std::numeric_limits<double>::infinity() : 0.0;
     }
     token.number = value;
@@ -150,16 +152,16 @@ VlToken lex_number(Cursor& cursor, const char* start, int32_t line, int32_t colu
 }
 
 VlToken lex_word(Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
-    size_t end = cursor.position;
-    while (WORD_CHAR[static_cast<unsigned char>(cursor.source[end])]) end++;
-    cursor.skip(end - cursor.position);
-    size_t n = static_cast<size_t>(cursor.source + end - start);
+    const char* p = cursor.p;
+    while (WORD_CHAR[static_cast<unsigned char>(*p)]) p++;
+    cursor.p = p;
+    size_t n = static_cast<size_t>(p - start);
     if (n == 7 && std::memcmp(start, "divided", 7) == 0) {
-        size_t spaces = 0;
-        while (cursor.at(spaces) == ' ') spaces++;
-        if (cursor.at(spaces) == 'b' && cursor.at(spaces + 1) == 'y') {
-            cursor.skip(spaces + 2);
-            return make_token(TOKEN_DIVIDE, start, n + spaces + 2, line, column);
+        const char* q = p;
+        while (*q == ' ') q++;
+        if (q[0] == 'b' && q[1] == 'y') {
+            cursor.p = q + 2;
+            return make_token(TOKEN_DIVIDE, start, static_cast<size_t>(cursor.p - start), line, column);
         }
     }
     VlToken token = make_token(keyword_type(start, n), start, n, line, column);
@@ -186,22 +188,23 @@ VlTokenType single_byte_token(char c) {
 
 VlToken read_token(Cursor& cursor, VlLexer* lexer) {
     const int32_t line = cursor.line;
-    int32_t end_column = cursor.column;  // column reported for EOF
-    while (!cursor.at_end()) {
-        char c = cursor.at();
-        if (c == ' ' || c == '\t' || c == '\r') {
-            cursor.skip(1);
-        } else if (c == '/' && cursor.at(1) == '/') {
+    const char* end_at = cursor.p;  // where the column reported for EOF is taken
+    const char* p = cursor.p;
+    for (;;) {
+        if (BLANK[static_cast<unsigned char>(*p)]) {
+            p++;
+        } else if (p[0] == '/' && p[1] == '/') {
             // A comment runs to the line feed, which stays for the next token.
-            const void* feed = std::memchr(cursor.source + cursor.position, '\n', cursor.length - cursor.position);
-            size_t stop = feed ? static_cast<size_t>(static_cast<const char*>(feed) - cursor.source) : cursor.length;
-            cursor.skip(stop - cursor.position);
-            end_column = cursor.column;
+            const void* feed = std::memchr(p, '\n', static_cast<size_t>(cursor.end - p));
+            p = feed ? static_cast<const char*>(feed) : cursor.end;
+            end_at = p;
         } else {
             break;
         }
     }
-    if (cursor.at_end()) {
+    cursor.p = p;
+    if (p >= cursor.end) {
+        const int32_t end_column = cursor.column_of(end_at);
         if (lexer->indent_depth > 0) {
             lexer->pending_dedents += lexer->indent_depth - 1;
             lexer->indent_depth = 0;
@@ -210,16 +213,14 @@ VlToken read_token(Cursor& cursor, VlLexer* lexer) {
         return make_token(TOKEN_EOF, nullptr, 0, line, end_column);
     }
 
-    const int32_t column = cursor.column;
-    const char* start = cursor.source + cursor.position;
+    const char* start = p;
+    const int32_t column = cursor.column_of(start);
     const char c = *start;
+    cursor.p = start + 1;
     if (c == '\n') {
-        cursor.position++;
-        cursor.line++;
-        cursor.column = 1;
+        cursor.new_line(cursor.p);
         return make_token(TOKEN_NEWLINE, start, 1, line, column);
     }
-    cursor.skip(1);
     if (c == '"') return lex_string(cursor, lexer->arena, start, line, column);
     if (is_digit(c)) return lex_number(cursor, start, line, column);
     if (is_letter(c) || c == '_') return lex_word(cursor, lexer->arena, start, line, column);
@@ -243,11 +244,12 @@ VlToken vl_lexer_next_token(VlLexer* lexer) {
         lexer->pending_dedents--;
         return make_token(TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
     }
-    Cursor cursor{lexer->source, lexer->length, lexer->position, lexer->line, lexer->column};
+    const char* p = lexer->source + lexer->position;
+    Cursor cursor{p, lexer->source + lexer->length, p - (lexer->column - 1), lexer->line};
     VlToken token = read_token(cursor, lexer);
-    lexer->position = cursor.position;
+    lexer->position = static_cast<size_t>(cursor.p - lexer->source);
     lexer->line = cursor.line;
-    lexer->column = cursor.column;
+    lexer->column = cursor.column_of(cursor.p);
     return token;
 }
 

@@ -166,13 +166,12 @@ private:
     IOErrorHandler previous_io_error_ = nullptr;
 };
 
-enum class Outcome { Closed, Gone, Lost };
+enum class Outcome { Closed, Gone, Failed };
 
 // Handles events until the window manager asks to close the window, another
 // client destroys it, or the connection fails.
-Outcome wait_for_close(const Xlib& x, Display* display, Window window) {
+Outcome wait_for_close(const Xlib& x, Display* display, Window window, Atom delete_window) {
     Atom protocols = x.XInternAtom(display, "WM_PROTOCOLS", False);
-    Atom delete_window = x.XInternAtom(display, "WM_DELETE_WINDOW", False);
     pollfd connection{x.XConnectionNumber(display), POLLIN, 0};
     for (;;) {
         while (!connection_lost && x.XPending(display) > 0) {
@@ -185,8 +184,8 @@ Outcome wait_for_close(const Xlib& x, Display* display, Window window) {
             if (event.type == DestroyNotify && event.destroyed.window == window) return Outcome::Gone;
         }
         // XPending reads nothing more once the connection is lost.
-        if (connection_lost) return Outcome::Lost;
-        if (poll(&connection, 1, -1) < 0 && errno != EINTR) return Outcome::Lost;
+        if (connection_lost) return Outcome::Failed;
+        if (poll(&connection, 1, -1) < 0 && errno != EINTR) return Outcome::Failed;
     }
 }
 
@@ -221,9 +220,10 @@ int32_t vl_platform_window_run(const char* title, int32_t width, int32_t height)
         x->XMapWindow(display, window);
         x->XSync(display, False);  // reports a refused window now, not later
 
-        Outcome outcome = request_failed || connection_lost ? Outcome::Lost : wait_for_close(*x, display, window);
+        Outcome outcome = request_failed || connection_lost ? Outcome::Failed
+                                                            : wait_for_close(*x, display, window, delete_window);
         if (outcome == Outcome::Closed) x->XDestroyWindow(display, window);
-        if (outcome != Outcome::Lost) result = 1;
+        if (outcome != Outcome::Failed) result = 1;
         x->XCloseDisplay(display);  // with a lost connection this only frees what Xlib holds
     }
     return result;

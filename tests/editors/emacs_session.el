@@ -58,6 +58,11 @@
     (princ (format "     hover %s\n" (plist-get (plist-get hover :contents) :value)))
     (velm-check (string-match-p "runs its body \\*\\*once\\*\\*" (plist-get (plist-get hover :contents) :value))
                 "eglot hover on count")
+    ;; An interactive Emacs sends exit a moment after the shutdown answer; the
+    ;; pause makes a server that ends too early fail here as it does there.
+    (advice-add 'jsonrpc-notify :before
+                (lambda (_connection method &rest _)
+                  (when (eq method :exit) (accept-process-output nil 0.5))))
     (condition-case err
         (eglot-shutdown server)
       (error (setq shutdown-error err)))

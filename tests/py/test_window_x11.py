@@ -139,6 +139,26 @@ def test_without_display_no_window_opens(velm):
     assert (run.returncode, run.stdout, run.stderr) == (0, b"", b"")
 
 
+def test_window_destroyed_by_another_client_ends_the_call_with_one(x11, velm):
+    if velm.windows:
+        pytest.skip("wine keeps its own books on its X windows")
+    from Xlib import display
+
+    title = "destroyed " + secrets.token_hex(4)
+    proc = subprocess.Popen(example_window(velm, title), env=x11, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        (window_id,) = find_windows(x11, title, proc)
+        screen = display.Display(x11["DISPLAY"])
+        screen.create_resource_object("window", window_id).destroy()
+        screen.sync()  # closing alone may drop the request unsent
+        screen.close()
+        assert proc.communicate(timeout=60) == (b"", b"") and proc.returncode == 1
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.communicate()
+
+
 def test_lost_x_server_ends_the_call_with_zero(velm, tmp_path):
     if velm.windows:
         pytest.skip("wine's own connection to the X server is not ours")
