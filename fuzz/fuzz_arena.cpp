@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned char tag = 0;
     std::string bytes;
     for (int ops = 0; ops < 300 && in.more(); ops++) {
-        uint8_t op = in.byte() % 9;
+        uint8_t op = in.byte() % 12;
         size_t n = op == 4 || op == 7 ? 0 : in.request();
         tag++;
         if (n && held(live) + n > LIVE_LIMIT) {
@@ -208,6 +208,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     vl_arena_alloc(nullptr, 8) || vl_arena_alloc_own(nullptr, 8))
                     fail();
                 if (arena->total_capacity != total) fail();
+                break;
+            }
+            case 9:  // the inline fast paths of the allocations that cannot fail
+                if (n) keep(live, vl_arena_must_alloc(arena, n), n, tag, false);
+                break;
+            case 10: {
+                if (!n) break;
+                auto* p = static_cast<unsigned char*>(vl_arena_must_alloc_zero(arena, n));
+                if (!p || !all_zero(p, n)) fail();
+                keep(live, p, n, tag, false);
+                break;
+            }
+            case 11: {
+                const auto* source = reinterpret_cast<const char*>(patterns_with_nuls() + tag);
+                char* copy = vl_arena_must_strndup(arena, source, n);
+                if (!copy || std::memcmp(copy, source, n) != 0 || copy[n] != '\0') fail();
+                keep(live, copy, n + 1, tag, false);
                 break;
             }
         }
