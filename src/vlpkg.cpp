@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "vl_stdlib.h"
 
 namespace {
@@ -20,33 +22,6 @@ constexpr std::string_view LOCK_TEXT =
     "    \"core\": { \"version\": \"3.0.0\", \"integrity\": \"sha256-velmorinev3native\" }\n"
     "  }\n"
     "}\n";
-
-// The name goes inside a JSON string: quotes, backslashes and control
-// characters are escaped; every other byte passes unchanged.
-std::string json_escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out;
-}
 
 // Files are replaced whole, so a failed write leaves the previous file.
 bool write_project_file(const char* path, std::string_view text) {
@@ -63,15 +38,23 @@ bool vlpkg_generate_lockfile() {
     return true;
 }
 
-bool vlpkg_init_project(VlArena*, const char* name) {
-    std::string manifest = "{\n  \"name\": \"";
-    manifest += json_escape(name ? name : "my_vl_app");
+std::string vlpkg_manifest_text(std::string_view name) {
+    // The name becomes a JSON string: quotes, backslashes and control
+    // characters are escaped, and bytes that are not UTF-8 become U+FFFD, or
+    // the manifest would not be JSON.  Everything else passes unchanged.
+    std::string manifest = "{\n  \"name\": ";
+    manifest += nlohmann::json(std::string(name)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     manifest +=
-        "\",\n"
+        ",\n"
         "  \"version\": \"1.0.0\",\n"
         "  \"author\": \"Developer\",\n"
         "  \"dependencies\": {}\n"
         "}\n";
+    return manifest;
+}
+
+bool vlpkg_init_project(VlArena*, const char* name) {
+    std::string manifest = vlpkg_manifest_text(name ? name : "my_vl_app");
     if (!write_project_file(MANIFEST_PATH, manifest)) return false;
     std::puts("[VLPKG] Initialized new VELMORINE project in 'vlpackage.json'.");
     return vlpkg_generate_lockfile();
