@@ -348,6 +348,18 @@ Header read_header() {
     return {Block::ready, length};
 }
 
+// A window/showMessage error saying that a message of `length` bytes was
+// skipped unread; built without the heap, which may be what refused it.
+bool send_skip_notice(size_t length) {
+    char body[320];
+    int n = std::snprintf(body, sizeof body,
+                          "{\"jsonrpc\":\"2.0\",\"method\":\"window/showMessage\",\"params\":{\"type\":1,"
+                          "\"message\":\"velmorine: a message of %zu bytes is larger than the server can hold "
+                          "(%zu bytes at most); it was skipped.\"}}",
+                          length, MAX_CONTENT);
+    return n > 0 && static_cast<size_t>(n) < sizeof body && send_frame(std::string_view(body, static_cast<size_t>(n)));
+}
+
 // Reads and drops `n` bytes; false at the end of input.
 bool skip_bytes(size_t n) {
     std::array<char, 16384> scratch;
@@ -384,6 +396,9 @@ int vl_lsp_start_server(VlArena*) {
             }
         }
         if (!stored) {
+            // The client hears why nothing comes of its message (a document
+            // too large to hold, say) before the server reads past it.
+            if (!send_skip_notice(header.length)) return 0;
             if (!skip_bytes(header.length)) return 0;
             continue;
         }

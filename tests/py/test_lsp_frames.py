@@ -233,13 +233,20 @@ def test_garbage_then_a_valid_request(velm):
     assert run(velm, data) == expected
 
 
+def skipped_notice(length):
+    return json.dumps({"jsonrpc": "2.0", "method": "window/showMessage", "params": {"type": 1, "message":
+                       "velmorine: a message of %d bytes is larger than the server can hold (67108864 bytes at "
+                       "most); it was skipped." % length}}, separators=(",", ":")).encode()
+
+
 def test_oversized_length_is_skipped_without_reading_it_into_memory(velm):
-    # 1 TiB announced: the server must neither allocate it nor crash, and ends at end of input.
-    assert run(velm, b"Content-Length: 1099511627776\r\n\r\n" + request(1, "shutdown")) == []
-    # Just over the bound: skipped by length, and the next message is served.
+    # 1 TiB announced: the server must neither allocate it nor crash, says so, and ends at end of input.
+    assert run(velm, b"Content-Length: 1099511627776\r\n\r\n" + request(1, "shutdown")) \
+        == [skipped_notice(1099511627776)]
+    # Just over the bound: skipped by length with a notice, and the next message is served.
     big = 64 * 1024 * 1024 + 1
     assert run(velm, b"Content-Length: %d\r\n\r\n" % big + b" " * big + request(2, "shutdown")) \
-        == [NULL_RESULT % b"2"]
+        == [skipped_notice(big), NULL_RESULT % b"2"]
 
 
 def test_deeply_nested_content_is_refused_without_a_crash(velm):
