@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "vl_arena.h"
 
 // Requests beyond the address space must come back null, not abort.
@@ -26,12 +27,7 @@ struct Allocation {
     bool own;  // from alloc_own or resize_own
 };
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    uint8_t byte() { return at < size ? data[at++] : 0; }
+struct Input : FuzzInput {
     // Tiny, small, around the 64 KiB block size, or (rarely, they are
     // slow to fill) several blocks large.
     size_t request() {
@@ -108,7 +104,7 @@ void keep(std::vector<Allocation>& live, void* pointer, size_t size, unsigned ch
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Input in{data, size};
+    Input in{{data, size}};
     VlArena* arena = vl_arena_create(in.byte() & 1 ? 0 : 200000);
     if (!arena) fail();
     std::vector<Allocation> live;

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_input.h"
 #include "vl_pipeline.h"
 
 namespace {
@@ -51,14 +52,7 @@ struct Value {
     std::string text;
 };
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    uint8_t byte() { return at < size ? data[at++] : 0; }
-    size_t pick(size_t n) { return byte() % n; }
-};
+using Input = FuzzInput;
 
 // How a number reads inside a joined string: "%.0f", and glibc's words for
 // the values that are not finite.

@@ -15,27 +15,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fuzz_input.h"
+
 #include "vllsp.h"
 
 namespace {
 
 using json = nlohmann::json;
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    uint8_t byte() { return at < size ? data[at++] : 0; }
-    size_t pick(size_t n) { return byte() % n; }
-    std::string bytes(size_t most) {
-        size_t n = pick(most + 1);
-        if (n > size - at) n = size - at;
-        std::string out(reinterpret_cast<const char*>(data + at), n);
-        at += n;
-        return out;
-    }
-};
+using Input = FuzzInput;
 
 constexpr const char* URIS[] = {"file:///a.velm", "file:///b.velm", "untitled:1"};
 
