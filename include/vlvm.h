@@ -110,6 +110,7 @@ void vlvm_init_chunk(VlChunk* chunk, VlArena* arena);
 // The slow part of appending, out of line: grows a full array, and asks for
 // the pages ahead every VL_CHUNK_PREPARE_STEP instructions.
 void vlvm_make_room(VlChunk* chunk, VlArena* arena);
+// 2 MiB of instructions: one system call where the pages would take 512 faults.
 inline constexpr uint64_t VL_CHUNK_PREPARE_STEP = (uint64_t{2} << 20) / sizeof(VlInstruction);
 
 // Inline, because the compiler calls it for every instruction: a 32-byte

@@ -143,7 +143,7 @@ const char* own_literal(VlCompiler* c, const char* text) {
         c->literal_capacity = capacity;
     }
     if (c->literal_count * 2 >= c->literal_capacity) return vl_arena_must_strndup(c->arena, text, length);
-    uint32_t slot = hash_text(text) & (c->literal_capacity - 1);
+    uint32_t slot = hash_bytes(text, length) & (c->literal_capacity - 1);
     for (; c->literals[slot]; slot = (slot + 1) & (c->literal_capacity - 1))
         if (std::strcmp(c->literals[slot], text) == 0) return c->literals[slot];
     c->literal_count++;

@@ -29,9 +29,6 @@ void vlvm_init_chunk(VlChunk* chunk, VlArena* arena) {
 // arena (at most 256 KiB of them in all).
 constexpr uint64_t OWN_BLOCK_CAPACITY = 8192;
 
-// A long program writes its array front to back: the pages ahead are asked
-// for 2 MiB at a time, one system call instead of 512 page faults.
-constexpr uint64_t PREPARE_STEP = VL_CHUNK_PREPARE_STEP;
 
 void vlvm_make_room(VlChunk* chunk, VlArena* arena) {
     if (chunk->count >= chunk->capacity) {
@@ -52,7 +49,7 @@ void vlvm_make_room(VlChunk* chunk, VlArena* arena) {
         chunk->capacity = capacity;
     }
     if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
-        uint64_t ahead = std::min(PREPARE_STEP, chunk->capacity - chunk->count);
+        uint64_t ahead = std::min(VL_CHUNK_PREPARE_STEP, chunk->capacity - chunk->count);
         vl_platform_pages_prepare(chunk->code + chunk->count, ahead * sizeof(VlInstruction));
     }
 }
