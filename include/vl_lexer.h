@@ -62,6 +62,20 @@ struct VlToken {
 
 inline constexpr int VL_INDENT_STACK_SIZE = 64;
 
+// A source that arrives a window at a time (a script compiled while it is
+// read).  At the end of its window the lexer calls `more` with the first byte
+// it still needs; the feed moves that byte and the rest of the window to the
+// front of the next window, fills it further and returns it, NUL-terminated,
+// with its length in *length; the window holds nothing new once the input
+// has ended (or could not be read further: the feed's owner tells).  A
+// window ends just after a line feed or at the end of the input, so only a
+// string literal can span two.  With a feed, a token's `start` holds only
+// until the lexer asks for more; its `text` is unaffected.
+struct VlSourceFeed {
+    void* context;
+    const char* (*more)(void* context, const char* keep, size_t* length);
+};
+
 struct VlLexer {
     const char* source;
     size_t length;
@@ -72,6 +86,7 @@ struct VlLexer {
     int32_t indent_stack[VL_INDENT_STACK_SIZE];
     int32_t indent_depth;
     int32_t pending_dedents;
+    const VlSourceFeed* feed;  // null: `source` is the whole text
 };
 
 [[nodiscard]] VlLexer* vl_lexer_create(VlArena* arena, const char* source);

@@ -34,6 +34,12 @@ struct VlPipeline {
 // null; out of memory ends the process with the usual message.
 [[nodiscard]] char* vl_source_read(const char* path, const char* noun);
 
+// The same for the script at `path`, read while it is built (a long script
+// is never held whole).  False, after vl_source_read's message, when the
+// script cannot be read to its end; out of memory ends the process.
+[[nodiscard]] bool vl_pipeline_build_file(VlArena* arena, const char* path, const char* noun, VlPipelineGoal goal,
+                                          VlPipeline* result);
+
 // Lexes, parses and compiles `source` in one pass over its statements: each
 // one is compiled as soon as it is parsed and its tree is dropped, so the
 // memory held is the chunk and the texts it needs, never the whole tree.

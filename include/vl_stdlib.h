@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include "vl_arena.h"
 #include "vl_platform.h"
 
@@ -16,6 +17,13 @@ enum VlReadStatus {
 
 // Largest file a reader accepts: sizes must fit a signed 32-bit count.
 inline constexpr uint64_t VL_FILE_MAX_SIZE = 0x7FFFFFFFull;
+
+// Opens a file for reading as every reader here does: refused (null, with
+// *status saying why) when it is a directory, cannot be opened, or is a
+// regular file of more than VL_FILE_MAX_SIZE bytes, which the file system
+// tells without a byte being read.  *size is the regular file's size, only
+// a hint since the file may change, or -1 for pipes and devices.
+[[nodiscard]] std::FILE* vl_file_open_read(const char* path, long long* size, VlReadStatus* status);
 
 // Reads a whole file (regular, pipe or device) into a buffer obtained from
 // `reserve(context, size + 1)`; the buffer ends with a NUL at index *length.

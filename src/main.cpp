@@ -81,22 +81,18 @@ int compile_command(VlArena* arena, int argc, char** argv) {
 }
 
 int run_script(VlArena* arena, const char* path) {
-    char* source = read_file_content(path, "source file");
-    if (!source) return 1;
-    VlPipeline built = vl_pipeline_build(arena, source, VL_GOAL_RUN);
+    VlPipeline built{};
+    if (!vl_pipeline_build_file(arena, path, "source file", VL_GOAL_RUN, &built)) return 1;
     if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
         std::fprintf(stderr, "Syntax Error: %s\n", built.parser->error_message);
-        std::free(source);
         return 1;
     }
     if (built.status == VL_PIPELINE_COMPILE_ERROR) {
         std::fputs("Compilation Error: Failed to generate VLVM bytecode.\n", stderr);
         vl_compiler_report(built.compiler, stderr);
-        std::free(source);
         return 1;
     }
     vlvm_run(built.machine);
-    std::free(source);
     return 0;
 }
 

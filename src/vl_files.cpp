@@ -58,20 +58,33 @@ bool write_all(const char* path, const char* mode, const char* bytes, size_t len
 
 }  // namespace
 
-char* vl_file_read_whole(const char* path, void* (*reserve)(void*, size_t), void* context, size_t* length,
-                         VlReadStatus* status) {
-    auto fail = [&](VlReadStatus why) -> char* {
+std::FILE* vl_file_open_read(const char* path, long long* size, VlReadStatus* status) {
+    auto fail = [&](VlReadStatus why) -> std::FILE* {
         if (status) *status = why;
         return nullptr;
     };
     if (!path || is_directory(path)) return fail(VL_READ_UNREADABLE);
     File file = open_file(path, "rb");
     if (!file) return fail(VL_READ_UNREADABLE);
+    long long hint = regular_size(path);
+    if (hint > static_cast<long long>(VL_FILE_MAX_SIZE)) return fail(VL_READ_TOO_LARGE);
+    if (size) *size = hint;
+    if (status) *status = VL_READ_OK;
+    return file.release();
+}
+
+char* vl_file_read_whole(const char* path, void* (*reserve)(void*, size_t), void* context, size_t* length,
+                         VlReadStatus* status) {
+    auto fail = [&](VlReadStatus why) -> char* {
+        if (status) *status = why;
+        return nullptr;
+    };
+    long long hint = -1;
+    File file(vl_file_open_read(path, &hint, status));
+    if (!file) return nullptr;
 
     // The size, where it can be taken, is only a hint: a file that grows or
     // shrinks while it is read is still read whole, up to its end.
-    long long hint = regular_size(path);
-    if (hint > static_cast<long long>(VL_FILE_MAX_SIZE)) return fail(VL_READ_TOO_LARGE);
     size_t first = hint > 0 ? static_cast<size_t>(hint) : 0;
     auto* buffer = static_cast<char*>(reserve(context, first + 1));
     if (!buffer) return fail(VL_READ_NO_MEMORY);

@@ -101,23 +101,50 @@ struct Cursor {
     }
 };
 
+// Asks the feed for the next window, keeping the bytes from `keep` on (at
+// or before the cursor); the cursor moves with them.  False when nothing
+// new came: the input has ended.
+bool next_window(Cursor& cursor, VlLexer* lexer, const char* keep) {
+    if (!lexer->feed) return false;
+    const size_t offset = static_cast<size_t>(cursor.p - keep);
+    const int32_t column = cursor.column_of(cursor.p);
+    size_t length = 0;
+    const char* window = lexer->feed->more(lexer->feed->context, keep, &length);
+    lexer->source = window;
+    lexer->length = length;
+    cursor.p = window + offset;
+    cursor.end = window + length;
+    // A window ends after a line feed, so the line begins at or after `keep`.
+    cursor.line_start = cursor.p - (column - 1);
+    return cursor.p < cursor.end;
+}
+
 VlToken make_token(VlTokenType type, const char* start, size_t length, int32_t line, int32_t column) {
     return VlToken{type, start, length, line, column, 0.0, nullptr};
 }
 
-VlToken lex_string(Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
-    const char* content = cursor.p;
+VlToken lex_string(Cursor& cursor, VlLexer* lexer, const char* start, int32_t line, int32_t column) {
     const char* p = cursor.p;
-    while (p < cursor.end && *p != '"') {
-        if (*p == '\\' && p + 1 < cursor.end) p++;  // the escaped byte stays, whatever it is
-        if (*p == '\n') cursor.new_line(p + 1);
-        p++;
+    for (;;) {
+        while (p < cursor.end && *p != '"') {
+            if (*p == '\\' && p + 1 < cursor.end) p++;  // the escaped byte stays, whatever it is
+            if (*p == '\n') cursor.new_line(p + 1);
+            p++;
+        }
+        if (p < cursor.end || !lexer->feed) break;
+        // The window ended inside the literal: the next one starts at its quote.
+        cursor.p = p;
+        bool more = next_window(cursor, lexer, start);
+        start = lexer->source;
+        p = cursor.p;
+        if (!more) break;
     }
+    const char* content = start + 1;
     size_t n = static_cast<size_t>(p - content);
     if (p < cursor.end) p++;  // closing quote
     cursor.p = p;
     VlToken token = make_token(TOKEN_STRING, start, n + 2, line, column);
-    token.text = vl_arena_must_strndup(arena, content, n);
+    token.text = vl_arena_must_strndup(lexer->arena, content, n);
     return token;
 }
 
@@ -198,6 +225,12 @@ VlToken read_token(Cursor& cursor, VlLexer* lexer) {
             const void* feed = std::memchr(p, '\n', static_cast<size_t>(cursor.end - p));
             p = feed ? static_cast<const char*>(feed) : cursor.end;
             end_at = p;
+        } else if (p >= cursor.end && lexer->feed) {
+            // At a window's end nothing is pending: it ends after a line feed.
+            cursor.p = p;
+            bool more = next_window(cursor, lexer, p);
+            p = end_at = cursor.p;
+            if (!more) break;
         } else {
             break;
         }
@@ -221,7 +254,7 @@ VlToken read_token(Cursor& cursor, VlLexer* lexer) {
         cursor.new_line(cursor.p);
         return make_token(TOKEN_NEWLINE, start, 1, line, column);
     }
-    if (c == '"') return lex_string(cursor, lexer->arena, start, line, column);
+    if (c == '"') return lex_string(cursor, lexer, start, line, column);
     if (is_digit(c)) return lex_number(cursor, start, line, column);
     if (is_letter(c) || c == '_') return lex_word(cursor, lexer->arena, start, line, column);
     return make_token(single_byte_token(c), start, 1, line, column);

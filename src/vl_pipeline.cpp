@@ -1,6 +1,7 @@
 // The pipeline: statements are parsed into a scratch arena, compiled, and the
 // scratch memory is recycled, so a long program never holds its whole tree.
 #include "vl_pipeline.h"
+#include "vl_source_stream.h"
 #include "vl_stdlib.h"
 
 #include <cstdio>
@@ -61,26 +62,21 @@ void recycle(ScratchArena& scratch, VlParser* parser) {
     }
 }
 
-}  // namespace
-
-char* vl_source_read(const char* path, const char* noun) {
-    VlReadStatus status = VL_READ_OK;
-    char* buffer = vl_file_read_heap(path, nullptr, &status);
-    if (buffer) return buffer;
+void report_unreadable(const char* path, const char* noun, VlReadStatus status) {
     if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
     if (status == VL_READ_TOO_LARGE)
         std::fprintf(stderr, "Error: File '%s' is too large (2 GiB or more).\n", path);
     else
         std::fprintf(stderr, "Error: Could not open %s '%s'\n", noun, path);
-    return nullptr;
 }
 
-VlPipeline vl_pipeline_build(VlArena* arena, const char* source, VlPipelineGoal goal) {
+VlPipeline build(VlArena* arena, const char* source, const VlSourceFeed* feed, VlPipelineGoal goal) {
     VlPipeline result{};
     ScratchArena scratch;
     // The lexer and the parser records live as long as the command; token
     // texts and tree nodes only as long as their statement.
     VlLexer* lexer = vl_lexer_create(arena, source);
+    lexer->feed = feed;
     lexer->arena = scratch.get();
     VlParser* parser = vl_parser_create(arena, lexer);
     parser->arena = scratch.get();
@@ -106,5 +102,31 @@ VlPipeline vl_pipeline_build(VlArena* arena, const char* source, VlPipelineGoal 
         result.status = VL_PIPELINE_SYNTAX_ERROR;
     else if (!compiled)
         result.status = VL_PIPELINE_COMPILE_ERROR;
+    lexer->feed = nullptr;  // the stream goes when the caller returns
     return result;
+}
+
+}  // namespace
+
+char* vl_source_read(const char* path, const char* noun) {
+    VlReadStatus status = VL_READ_OK;
+    char* buffer = vl_file_read_heap(path, nullptr, &status);
+    if (!buffer) report_unreadable(path, noun, status);
+    return buffer;
+}
+
+bool vl_pipeline_build_file(VlArena* arena, const char* path, const char* noun, VlPipelineGoal goal,
+                            VlPipeline* result) {
+    VlSourceStream stream(path);
+    size_t length = 0;
+    if (stream.status() == VL_READ_OK) *result = build(arena, stream.first_window(&length), stream.feed(), goal);
+    if (stream.status() != VL_READ_OK) {
+        report_unreadable(path, noun, stream.status());
+        return false;
+    }
+    return true;
+}
+
+VlPipeline vl_pipeline_build(VlArena* arena, const char* source, VlPipelineGoal goal) {
+    return build(arena, source, nullptr, goal);
 }

@@ -10,6 +10,8 @@
 
 #include "vl_arena.h"
 #include "vl_lexer.h"
+#include "vl_source_stream.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -467,6 +469,87 @@ TEST_F(Lexer, ManyTokensGrowTheArenaWithoutLoss) {
     EXPECT_STREQ(t[0].text, "identifier_0");
     EXPECT_STREQ(t[19999].text, "identifier_19999");
     EXPECT_NE(arena->first->next, nullptr);
+}
+
+// A source read in windows must lex exactly as the whole text does.
+class Windows : public Lexer {
+protected:
+    // The feed's contract in its smallest form: one line per window.
+    struct LineFeed {
+        std::string text;
+        size_t offset = 0;  // of the window's first byte in `text`
+        std::string window;
+        VlSourceFeed feed{this, more};
+        static const char* more(void* self, const char* keep, size_t* length) {
+            auto* f = static_cast<LineFeed*>(self);
+            size_t from = keep ? f->offset + static_cast<size_t>(keep - f->window.data()) : 0;
+            size_t line_end = f->text.find('\n', f->offset + f->window.size());
+            size_t end = line_end == std::string::npos ? f->text.size() : line_end + 1;
+            f->window = f->text.substr(from, end - from);
+            f->offset = from;
+            *length = f->window.size();
+            return f->window.c_str();
+        }
+    };
+
+    std::vector<VlToken> lex_fed(const VlSourceFeed* feed, const char* first) {
+        VlLexer* lexer = vl_lexer_create(arena, first);
+        lexer->feed = feed;
+        std::vector<VlToken> tokens;
+        do tokens.push_back(vl_lexer_next_token(lexer));
+        while (tokens.back().type != TOKEN_EOF && tokens.size() < 100000);
+        tokens.push_back(vl_lexer_next_token(lexer));  // the end stays the end
+        return tokens;
+    }
+
+    void expect_same(const std::vector<VlToken>& fed, std::vector<VlToken> whole) {
+        whole.push_back(whole.back());
+        ASSERT_EQ(fed.size(), whole.size());
+        for (size_t i = 0; i < fed.size(); i++) {
+            EXPECT_EQ(fed[i].type, whole[i].type) << i;
+            EXPECT_EQ(fed[i].length, whole[i].length) << i;
+            EXPECT_EQ(fed[i].line, whole[i].line) << i;
+            EXPECT_EQ(fed[i].column, whole[i].column) << i;
+            EXPECT_EQ(fed[i].number, whole[i].number) << i;
+            EXPECT_STREQ(fed[i].text ? fed[i].text : "(null)", whole[i].text ? whole[i].text : "(null)") << i;
+        }
+    }
+};
+
+TEST_F(Windows, EveryLineInAWindowOfItsOwnLexesAsTheWhole) {
+    for (const char* source : {"", "\n", "display 1", "store x = 2\n  display x // note\n\n",
+                               "display \"one\ntwo\n\nthree\" + 1\n", "display \"a\\\nb\\\"\nc\"\nstop\n",
+                               "display \"never closed\n\n", "x\r\n\ty divided\n by 3.5 // end",
+                               "// only a remark", "display 1\n// last, no feed"}) {
+        LineFeed feed;
+        feed.text = source;
+        size_t length = 0;
+        const char* first = LineFeed::more(&feed, nullptr, &length);
+        expect_same(lex_fed(&feed.feed, first), lex(source));
+        if (HasFailure()) FAIL() << source;
+    }
+}
+
+TEST_F(Windows, AFileReadInWindowsLexesAsTheWhole) {
+    // Past the first window: a literal across its end, a line longer than
+    // any window, and a NUL byte that ends the script early.
+    std::string source;
+    for (int i = 0; source.size() < 250 * 1024; i++) source += "store v" + std::to_string(i) + " = 12 + \"t\"\n";
+    source += "display \"" + std::string(20 * 1024, 'q') + "\n" + std::string(100, 'r') + "\"\n";
+    source += "display " + std::string(700 * 1024, 'w') + " + 1\n";
+    source += "display 3\n";
+    std::string file = source + std::string(1, '\0') + "display 4\n";
+    TempDir dir;
+    spill(dir / "long.velm", file);
+
+    VlSourceStream stream((dir / "long.velm").c_str());
+    ASSERT_EQ(stream.status(), VL_READ_OK);
+    size_t length = 0;
+    const char* first = stream.first_window(&length);
+    EXPECT_LT(length, source.size());
+    std::vector<VlToken> fed = lex_fed(stream.feed(), first);
+    EXPECT_EQ(stream.status(), VL_READ_OK);
+    expect_same(fed, lex(source.c_str()));
 }
 
 TEST(TokenTypeName, NamesAndTheFallback) {
