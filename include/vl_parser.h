@@ -57,6 +57,10 @@ struct VlParser {
     const VlParseObserver* observer;  // null unless a tool sets one after creation
     bool started;   // the optional "start" has been looked for
     bool finished;  // the program's "stop" or the end of input was reached
+    // Inside a call, which of the two records holds the current token and
+    // which the next (they take turns); between calls, current and next.
+    VlToken* at;
+    VlToken* ahead;
 };
 
 [[nodiscard]] VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer);

@@ -14,54 +14,48 @@ struct Keyword {
     VlTokenType type;
 };
 
-// The keywords grouped by length, so that a word is compared only with the
-// few keywords as long as it is, first byte first.
 constexpr Keyword KEYWORDS[] = {
-    {"to", TOKEN_TO},          {"as", TOKEN_AS},          {"no", TOKEN_NO},
-    {"big", TOKEN_BIG},        {"yes", TOKEN_YES},
-    {"stop", TOKEN_STOP},      {"from", TOKEN_FROM},      {"open", TOKEN_OPEN},
-    {"move", TOKEN_MOVE},      {"same", TOKEN_SAME},      {"word", TOKEN_TYPE_WORD},
-    {"flag", TOKEN_TYPE_FLAG}, {"list", TOKEN_TYPE_LIST}, {"plus", TOKEN_PLUS},
-    {"into", TOKEN_MULTIPLY},
-    {"start", TOKEN_START},    {"store", TOKEN_STORE},    {"check", TOKEN_CHECK},
-    {"count", TOKEN_COUNT},    {"small", TOKEN_SMALL},    {"minus", TOKEN_MINUS},
-    {"create", TOKEN_CREATE},  {"freeze", TOKEN_FREEZE},  {"number", TOKEN_TYPE_NUMBER},
-    {"display", TOKEN_DISPLAY},
-    {"otherwise", TOKEN_OTHERWISE}, {"blueprint", TOKEN_BLUEPRINT},
+    {"start", TOKEN_START},   {"stop", TOKEN_STOP},       {"store", TOKEN_STORE},   {"display", TOKEN_DISPLAY},
+    {"check", TOKEN_CHECK},   {"otherwise", TOKEN_OTHERWISE}, {"count", TOKEN_COUNT}, {"from", TOKEN_FROM},
+    {"to", TOKEN_TO},         {"create", TOKEN_CREATE},   {"blueprint", TOKEN_BLUEPRINT}, {"open", TOKEN_OPEN},
+    {"freeze", TOKEN_FREEZE}, {"move", TOKEN_MOVE},       {"as", TOKEN_AS},         {"same", TOKEN_SAME},
+    {"big", TOKEN_BIG},       {"small", TOKEN_SMALL},     {"yes", TOKEN_YES},       {"no", TOKEN_NO},
+    {"number", TOKEN_TYPE_NUMBER}, {"word", TOKEN_TYPE_WORD}, {"flag", TOKEN_TYPE_FLAG}, {"list", TOKEN_TYPE_LIST},
+    {"plus", TOKEN_PLUS},     {"minus", TOKEN_MINUS},     {"into", TOKEN_MULTIPLY},
 };
-constexpr size_t LONGEST_KEYWORD = 9;
+constexpr size_t SHORTEST_KEYWORD = 2, LONGEST_KEYWORD = 9;
 
-struct KeywordRange {
-    unsigned char first, end;  // indices into KEYWORDS
+// A perfect hash of the keywords from their length and first and last
+// bytes: a word is compared with one keyword at most.
+constexpr size_t keyword_slot(const char* word, size_t length) {
+    return (length * 10 + static_cast<unsigned char>(word[0]) * 6u + static_cast<unsigned char>(word[length - 1]) * 9u) &
+           63u;
+}
+
+struct KeywordTable {
+    Keyword slots[64]{};
+    bool perfect = true;
 };
 
-constexpr std::array<KeywordRange, LONGEST_KEYWORD + 1> keyword_ranges() {
-    std::array<KeywordRange, LONGEST_KEYWORD + 1> ranges{};
-    for (size_t length = 0; length <= LONGEST_KEYWORD; length++) {
-        size_t first = 0;
-        while (first < std::size(KEYWORDS) && KEYWORDS[first].word.size() != length) first++;
-        size_t end = first;
-        while (end < std::size(KEYWORDS) && KEYWORDS[end].word.size() == length) end++;
-        ranges[length] = {static_cast<unsigned char>(first), static_cast<unsigned char>(end)};
+constexpr KeywordTable keyword_table() {
+    KeywordTable table;
+    for (const Keyword& keyword : KEYWORDS) {
+        Keyword& slot = table.slots[keyword_slot(keyword.word.data(), keyword.word.size())];
+        if (!slot.word.empty()) table.perfect = false;
+        slot = keyword;
     }
-    return ranges;
+    return table;
 }
-constexpr auto KEYWORD_RANGES = keyword_ranges();
-
-constexpr bool keywords_grouped_by_length() {
-    for (size_t i = 1; i < std::size(KEYWORDS); i++)
-        if (KEYWORDS[i].word.size() < KEYWORDS[i - 1].word.size()) return false;
-    return std::size(KEYWORDS) == 27;
-}
-static_assert(keywords_grouped_by_length(), "the lookup needs the 27 keywords sorted by length");
+constexpr KeywordTable KEYWORD_TABLE = keyword_table();
+static_assert(KEYWORD_TABLE.perfect && std::size(KEYWORDS) == 27, "two of the 27 keywords share a slot");
 
 VlTokenType keyword_type(const char* word, size_t length) {
-    if (length > LONGEST_KEYWORD) return TOKEN_IDENTIFIER;
-    for (size_t i = KEYWORD_RANGES[length].first; i < KEYWORD_RANGES[length].end; i++) {
-        const Keyword& keyword = KEYWORDS[i];
-        if (keyword.word[0] == word[0] && std::memcmp(keyword.word.data(), word, length) == 0) return keyword.type;
-    }
-    return TOKEN_IDENTIFIER;
+    if (length < SHORTEST_KEYWORD || length > LONGEST_KEYWORD) return TOKEN_IDENTIFIER;
+    const Keyword& keyword = KEYWORD_TABLE.slots[keyword_slot(word, length)];
+    if (keyword.word.size() != length) return TOKEN_IDENTIFIER;
+    for (size_t i = 0; i < length; i++)
+        if (keyword.word[i] != word[i]) return TOKEN_IDENTIFIER;
+    return keyword.type;
 }
 
 // Letters, digits and the underscore continue a word.
@@ -119,11 +113,21 @@ bool next_window(Cursor& cursor, VlLexer* lexer, const char* keep) {
     return cursor.p < cursor.end;
 }
 
-VlToken make_token(VlTokenType type, const char* start, size_t length, int32_t line, int32_t column) {
-    return VlToken{type, start, length, line, column, 0.0, nullptr};
+// Tokens are written field by field into the caller's record.  A record
+// returned by value is copied with wide loads just after the narrow stores
+// that built it, and that store-forwarding stall cost the parser more time
+// than the lexing itself.
+void set_token(VlToken& out, VlTokenType type, const char* start, size_t length, int32_t line, int32_t column) {
+    out.type = type;
+    out.start = start;
+    out.length = length;
+    out.line = line;
+    out.column = column;
+    out.number = 0.0;
+    out.text = nullptr;
 }
 
-VlToken lex_string(Cursor& cursor, VlLexer* lexer, const char* start, int32_t line, int32_t column) {
+void lex_string(VlToken& out, Cursor& cursor, VlLexer* lexer, const char* start, int32_t line, int32_t column) {
     const char* p = cursor.p;
     for (;;) {
         while (p < cursor.end && *p != '"') {
@@ -143,12 +147,11 @@ VlToken lex_string(Cursor& cursor, VlLexer* lexer, const char* start, int32_t li
     size_t n = static_cast<size_t>(p - content);
     if (p < cursor.end) p++;  // closing quote
     cursor.p = p;
-    VlToken token = make_token(TOKEN_STRING, start, n + 2, line, column);
-    token.text = vl_arena_must_strndup(lexer->arena, content, n);
-    return token;
+    set_token(out, TOKEN_STRING, start, n + 2, line, column);
+    out.text = vl_arena_must_strndup(lexer->arena, content, n);
 }
 
-VlToken lex_number(Cursor& cursor, const char* start, int32_t line, int32_t column) {
+void lex_number(VlToken& out, Cursor& cursor, const char* start, int32_t line, int32_t column) {
     const char* p = cursor.p;
     while (is_digit(*p)) p++;
     bool fraction = p[0] == '.' && is_digit(p[1]);
@@ -158,13 +161,13 @@ VlToken lex_number(Cursor& cursor, const char* start, int32_t line, int32_t colu
     }
     cursor.p = p;
     size_t length = static_cast<size_t>(p - start);
-    VlToken token = make_token(TOKEN_NUMBER, start, length, line, column);
+    set_token(out, TOKEN_NUMBER, start, length, line, column);
     if (!fraction && length <= 15) {
         // Up to 15 digits the integer is exact in a double: no conversion needed.
         uint64_t whole = 0;
         for (size_t i = 0; i < length; i++) whole = whole * 10 + static_cast<uint64_t>(start[i] - '0');
-        token.number = static_cast<double>(whole);
-        return token;
+        out.number = static_cast<double>(whole);
+        return;
     }
     // Correctly rounded for any length.  Digits cannot fail to parse; out of
     // range means overflow (a nonzero integer part: infinity) or underflow (0).
@@ -174,11 +177,10 @@ VlToken lex_number(Cursor& cursor, const char* start, int32_t line, int32_t colu
         for (const char* q = start; q < start + length && *q != '.'; q++) large |= *q != '0';
         value = large ? std::numeric_limits<double>::infinity() : 0.0;
     }
-    token.number = value;
-    return token;
+    out.number = value;
 }
 
-VlToken lex_word(Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
+void lex_word(VlToken& out, Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
     const char* p = cursor.p;
     while (WORD_CHAR[static_cast<unsigned char>(*p)]) p++;
     cursor.p = p;
@@ -188,12 +190,12 @@ VlToken lex_word(Cursor& cursor, VlArena* arena, const char* start, int32_t line
         while (*q == ' ') q++;
         if (q[0] == 'b' && q[1] == 'y') {
             cursor.p = q + 2;
-            return make_token(TOKEN_DIVIDE, start, static_cast<size_t>(cursor.p - start), line, column);
+            set_token(out, TOKEN_DIVIDE, start, static_cast<size_t>(cursor.p - start), line, column);
+            return;
         }
     }
-    VlToken token = make_token(keyword_type(start, n), start, n, line, column);
-    token.text = vl_arena_must_strndup(arena, start, n);
-    return token;
+    set_token(out, keyword_type(start, n), start, n, line, column);
+    out.text = vl_arena_must_strndup(arena, start, n);
 }
 
 VlTokenType single_byte_token(char c) {
@@ -213,7 +215,7 @@ VlTokenType single_byte_token(char c) {
     }
 }
 
-VlToken read_token(Cursor& cursor, VlLexer* lexer) {
+void read_token(VlToken& out, Cursor& cursor, VlLexer* lexer) {
     const int32_t line = cursor.line;
     const char* end_at = cursor.p;  // where the column reported for EOF is taken
     const char* p = cursor.p;
@@ -241,9 +243,11 @@ VlToken read_token(Cursor& cursor, VlLexer* lexer) {
         if (lexer->indent_depth > 0) {
             lexer->pending_dedents += lexer->indent_depth - 1;
             lexer->indent_depth = 0;
-            return make_token(TOKEN_DEDENT, nullptr, 0, line, end_column);
+            set_token(out, TOKEN_DEDENT, nullptr, 0, line, end_column);
+            return;
         }
-        return make_token(TOKEN_EOF, nullptr, 0, line, end_column);
+        set_token(out, TOKEN_EOF, nullptr, 0, line, end_column);
+        return;
     }
 
     const char* start = p;
@@ -252,12 +256,16 @@ VlToken read_token(Cursor& cursor, VlLexer* lexer) {
     cursor.p = start + 1;
     if (c == '\n') {
         cursor.new_line(cursor.p);
-        return make_token(TOKEN_NEWLINE, start, 1, line, column);
+        set_token(out, TOKEN_NEWLINE, start, 1, line, column);
+    } else if (c == '"') {
+        lex_string(out, cursor, lexer, start, line, column);
+    } else if (is_digit(c)) {
+        lex_number(out, cursor, start, line, column);
+    } else if (is_letter(c) || c == '_') {
+        lex_word(out, cursor, lexer->arena, start, line, column);
+    } else {
+        set_token(out, single_byte_token(c), start, 1, line, column);
     }
-    if (c == '"') return lex_string(cursor, lexer, start, line, column);
-    if (is_digit(c)) return lex_number(cursor, start, line, column);
-    if (is_letter(c) || c == '_') return lex_word(cursor, lexer->arena, start, line, column);
-    return make_token(single_byte_token(c), start, 1, line, column);
 }
 
 }  // namespace
@@ -269,20 +277,28 @@ VlLexer* vl_lexer_create(VlArena* arena, const char* source) {
     lexer->line = 1;
     lexer->column = 1;
     lexer->arena = arena;
+    lexer->next_byte = lexer->line_start = lexer->source;
     return lexer;
 }
 
-VlToken vl_lexer_next_token(VlLexer* lexer) {
+void vl_lexer_read_token(VlLexer* lexer, VlToken* out) {
     if (lexer->pending_dedents > 0) {
         lexer->pending_dedents--;
-        return make_token(TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
+        set_token(*out, TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
+        return;
     }
-    const char* p = lexer->source + lexer->position;
-    Cursor cursor{p, lexer->source + lexer->length, p - (lexer->column - 1), lexer->line};
-    VlToken token = read_token(cursor, lexer);
+    Cursor cursor{lexer->next_byte, lexer->source + lexer->length, lexer->line_start, lexer->line};
+    read_token(*out, cursor, lexer);
+    lexer->next_byte = cursor.p;
+    lexer->line_start = cursor.line_start;
     lexer->position = static_cast<size_t>(cursor.p - lexer->source);
     lexer->line = cursor.line;
     lexer->column = cursor.column_of(cursor.p);
+}
+
+VlToken vl_lexer_next_token(VlLexer* lexer) {
+    VlToken token;
+    vl_lexer_read_token(lexer, &token);
     return token;
 }
 
