@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include "vl_arena.h"
+#include "vl_names.h"
 #include "vl_parser.h"
 #include "vlvm.h"
 
@@ -40,10 +41,11 @@ struct VlCompiler {
     int32_t line;                // line of the last leaf compiled, for reports
     char error_message[256];
 
-    // Names are found through a hash index; the compiler keeps its own copy
-    // of every name and string literal, so the tree may go once compiled.
-    uint32_t symbol_hash[256];
-    size_t symbol_length[256];
+    // Symbols are named by interned pointers (`names`), found through an
+    // index keyed by the pointer.  The compiler keeps its own copy of every
+    // name and string literal, so the tree may go once compiled; a lexer
+    // given the same table hands out names that are found at the first probe.
+    VlNameTable* names;
     uint16_t name_slots[VL_NAME_SLOTS];  // symbol index + 1, or 0 when empty
     const char** literals;               // interned literal texts (open addressing)
     uint32_t literal_count;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "vl_arena.h"
+#include "vl_names.h"
 
 enum VlTokenType : int32_t {
     TOKEN_EOF = 0,
@@ -87,6 +88,7 @@ struct VlLexer {
     int32_t indent_depth;
     int32_t pending_dedents;
     const VlSourceFeed* feed;  // null: `source` is the whole text
+    VlNameTable* names;        // words interned here instead of copied; may be null
     // Where the next call starts, kept as the pointers it works with (the
     // fields above follow them).  Reading line and column back as one word
     // after two narrow stores stalled every call on store forwarding.

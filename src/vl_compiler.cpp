@@ -83,40 +83,33 @@ uint8_t bind_variable(VlCompiler* c) {
     return reg;
 }
 
-// Names and literals are hashed eight bytes at a time.
-uint32_t hash_bytes(const char* text, size_t length) {
-    uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
-    for (; length >= 8; text += 8, length -= 8) {
-        uint64_t word;
-        std::memcpy(&word, text, 8);
-        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
-        hash ^= hash >> 29;
+// Where the symbol named by the interned pointer `name` is in the index, or
+// the empty slot it would take.
+size_t symbol_slot(const VlCompiler* c, const char* name) {
+    size_t slot = (reinterpret_cast<uintptr_t>(name) >> 3) % VL_NAME_SLOTS;
+    while (uint16_t entry = c->name_slots[slot]) {
+        if (c->symbols[entry - 1].name == name) break;
+        slot = (slot + 1) % VL_NAME_SLOTS;
     }
-    uint64_t tail = 0;
-    std::memcpy(&tail, text, length);
-    hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
-    return static_cast<uint32_t>(hash ^ (hash >> 32));
+    return slot;
 }
-
-uint32_t hash_text(const char* text) { return hash_bytes(text, std::strlen(text)); }
 
 uint8_t resolve(VlCompiler* c, const char* name) {
     if (!name) return bind_variable(c);  // a loop variable that is no word: nameless
-    size_t length = std::strlen(name);
-    uint32_t hash = hash_bytes(name, length);
-    size_t slot = hash % VL_NAME_SLOTS;
-    for (; c->name_slots[slot]; slot = (slot + 1) % VL_NAME_SLOTS) {
-        const uint16_t index = static_cast<uint16_t>(c->name_slots[slot] - 1);
-        if (c->symbol_hash[index] == hash && c->symbol_length[index] == length &&
-            std::memcmp(c->symbols[index].name, name, length) == 0)
-            return c->symbols[index].reg;
+    size_t slot = symbol_slot(c, name);
+    if (!c->name_slots[slot]) {
+        // Not this pointer: a copy of a known name, or a new one.
+        const char* interned = vl_names_intern(c->names, name, std::strlen(name));
+        if (interned != name) {
+            name = interned;
+            slot = symbol_slot(c, name);
+        }
     }
+    if (uint16_t entry = c->name_slots[slot]) return c->symbols[entry - 1].reg;
     uint8_t reg = bind_variable(c);
     if (c->failed || c->symbol_count == 256) return reg;  // each name holds a register: 256 at most
     const uint16_t index = static_cast<uint16_t>(c->symbol_count++);
-    c->symbols[index] = VlSymbol{vl_arena_must_strndup(c->arena, name, length), reg};
-    c->symbol_hash[index] = hash;
-    c->symbol_length[index] = length;
+    c->symbols[index] = VlSymbol{name, reg};
     c->name_slots[slot] = static_cast<uint16_t>(index + 1);
     return reg;
 }
@@ -134,7 +127,7 @@ const char* own_literal(VlCompiler* c, const char* text) {
         auto** table = static_cast<const char**>(vl_arena_must_alloc_zero(c->arena, capacity * sizeof(char*)));
         for (uint32_t i = 0; i < c->literal_capacity; i++) {
             if (const char* old = c->literals[i]) {
-                uint32_t slot = hash_text(old) & (capacity - 1);
+                uint32_t slot = vl_hash_bytes(old, std::strlen(old)) & (capacity - 1);
                 while (table[slot]) slot = (slot + 1) & (capacity - 1);
                 table[slot] = old;
             }
@@ -143,7 +136,7 @@ const char* own_literal(VlCompiler* c, const char* text) {
         c->literal_capacity = capacity;
     }
     if (c->literal_count * 2 >= c->literal_capacity) return vl_arena_must_strndup(c->arena, text, length);
-    uint32_t slot = hash_bytes(text, length) & (c->literal_capacity - 1);
+    uint32_t slot = vl_hash_bytes(text, length) & (c->literal_capacity - 1);
     for (; c->literals[slot]; slot = (slot + 1) & (c->literal_capacity - 1))
         if (std::strcmp(c->literals[slot], text) == 0) return c->literals[slot];
     c->literal_count++;
@@ -285,6 +278,7 @@ VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk) {
     auto* compiler = static_cast<VlCompiler*>(vl_arena_must_alloc_zero(arena, sizeof(VlCompiler)));
     compiler->arena = arena;
     compiler->chunk = chunk;
+    compiler->names = vl_names_create(arena);
     compiler->first_instruction = chunk ? chunk->count : 0;
     return compiler;
 }

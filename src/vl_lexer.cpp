@@ -180,7 +180,7 @@ void lex_number(VlToken& out, Cursor& cursor, const char* start, int32_t line, i
     out.number = value;
 }
 
-void lex_word(VlToken& out, Cursor& cursor, VlArena* arena, const char* start, int32_t line, int32_t column) {
+void lex_word(VlToken& out, Cursor& cursor, VlArena* arena, VlNameTable* names, const char* start, int32_t line, int32_t column) {
     const char* p = cursor.p;
     while (WORD_CHAR[static_cast<unsigned char>(*p)]) p++;
     cursor.p = p;
@@ -195,7 +195,7 @@ void lex_word(VlToken& out, Cursor& cursor, VlArena* arena, const char* start, i
         }
     }
     set_token(out, keyword_type(start, n), start, n, line, column);
-    out.text = vl_arena_must_strndup(arena, start, n);
+    out.text = names ? vl_names_intern(names, start, n) : vl_arena_must_strndup(arena, start, n);
 }
 
 VlTokenType single_byte_token(char c) {
@@ -262,7 +262,7 @@ void read_token(VlToken& out, Cursor& cursor, VlLexer* lexer) {
     } else if (is_digit(c)) {
         lex_number(out, cursor, start, line, column);
     } else if (is_letter(c) || c == '_') {
-        lex_word(out, cursor, lexer->arena, start, line, column);
+        lex_word(out, cursor, lexer->arena, lexer->names, start, line, column);
     } else {
         set_token(out, single_byte_token(c), start, 1, line, column);
     }

@@ -78,13 +78,14 @@ VlPipeline build(VlArena* arena, const char* source, const VlSourceFeed* feed, V
     VlLexer* lexer = vl_lexer_create(arena, source);
     lexer->feed = feed;
     lexer->arena = scratch.get();
-    VlParser* parser = vl_parser_create(arena, lexer);
-    parser->arena = scratch.get();
-    result.parser = parser;
     if (goal != VL_GOAL_CHECK) {
         result.machine = vlvm_create(arena);
         result.compiler = vl_compiler_create(arena, &result.machine->chunk);
+        lexer->names = result.compiler->names;  // words come interned: names resolve by pointer
     }
+    VlParser* parser = vl_parser_create(arena, lexer);
+    parser->arena = scratch.get();
+    result.parser = parser;
 
     while (const VlNode* statement = vl_parse_next_statement(parser)) {
         result.statement_count++;
