@@ -1,7 +1,9 @@
 // Register machine: values, instructions, chunks and the interpreter.
 #pragma once
 #include <cstddef>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include "vl_arena.h"
 #include "vl_strings.h"
@@ -126,4 +128,31 @@ inline void vlvm_write_instruction(VlChunk* chunk, VlInstruction instruction, Vl
     }
     chunk->code[chunk->count++] = instruction;
 }
+
+// vlvm_write_instruction for an instruction given by its fields (no jump
+// target: the compiler emits no jumps), stored straight into the array.  A
+// record built first and then copied stalled the compiler on store
+// forwarding: the wide loads of the copy waited for the narrow stores that
+// had just built it.
+inline void vlvm_write_fields(VlChunk* chunk, VlArena* arena, VlOpcode opcode, uint8_t dst, uint8_t src1,
+                              uint8_t src2, double number, const char* string) {
+    if (chunk->count >= chunk->capacity || chunk->count % VL_CHUNK_PREPARE_STEP == 0) vlvm_make_room(chunk, arena);
+    if (chunk->checked == chunk->count && opcode < VL_OPCODE_COUNT) chunk->checked++;
+    VlInstruction* slot = chunk->code + chunk->count++;
+    if constexpr (std::endian::native == std::endian::little) {
+        // opcode, dst, src1, src2 and the pad byte: one store
+        uint64_t head = uint64_t{opcode} | uint64_t{dst} << 32 | uint64_t{src1} << 40 | uint64_t{src2} << 48;
+        std::memcpy(slot, &head, sizeof head);
+    } else {
+        *slot = VlInstruction{};
+        slot->opcode = opcode;
+        slot->dst = dst;
+        slot->src1 = src1;
+        slot->src2 = src2;
+    }
+    slot->number = number;
+    slot->string = string;
+    slot->target = 0;
+}
+
 int vlvm_run(VlVM* machine);

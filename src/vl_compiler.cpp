@@ -60,26 +60,18 @@ void release(VlCompiler* c, Operand operand) {
     }
 }
 
-void emit(VlCompiler* c, VlInstruction instruction) {
+// Every field that the opcode does not use is zero.
+void emit(VlCompiler* c, VlOpcode opcode, uint8_t dst, uint8_t src1 = 0, uint8_t src2 = 0, double number = 0.0,
+          const char* string = nullptr) {
     if (c->failed) return;
-    vlvm_write_instruction(c->chunk, instruction, c->arena);
-}
-
-VlInstruction make(VlOpcode opcode) {
-    VlInstruction instruction{};
-    instruction.opcode = opcode;
-    return instruction;
+    vlvm_write_fields(c->chunk, c->arena, opcode, dst, src1, src2, number, string);
 }
 
 // A variable's register.  A register that held a temporary before is cleared
 // first, so that a name read before any store reads 0 as on a fresh machine.
 uint8_t bind_variable(VlCompiler* c) {
     uint8_t reg = allocate(c, VL_REG_VARIABLE);
-    if (c->dirty[reg]) {
-        VlInstruction clear = make(OP_LOAD_CONST);
-        clear.dst = reg;
-        emit(c, clear);
-    }
+    if (c->dirty[reg]) emit(c, OP_LOAD_CONST, reg);
     return reg;
 }
 
@@ -177,12 +169,9 @@ Operand compile_binary(VlCompiler* c, const VlNode* node) {
         Operand right = compile_node(c, binary->as.binary.right);
         release(c, left);
         release(c, right);
-        VlInstruction instruction = make(opcode_for(binary->as.binary.op));
-        instruction.dst = allocate(c, VL_REG_TEMPORARY);
-        instruction.src1 = left.reg;
-        instruction.src2 = right.reg;
-        emit(c, instruction);
-        left = Operand{instruction.dst, true};
+        uint8_t dst = allocate(c, VL_REG_TEMPORARY);
+        emit(c, opcode_for(binary->as.binary.op), dst, left.reg, right.reg);
+        left = Operand{dst, true};
     }
     return left;
 }
@@ -196,47 +185,32 @@ Operand compile_count(VlCompiler* c, const VlNode* node) {
     uint8_t variable = resolve(c, node->as.count.name);
     Operand start = compile_node(c, node->as.count.from);
     release(c, compile_node(c, node->as.count.to));  // evaluated, never used
-    VlInstruction move = make(OP_MOVE);
-    move.dst = variable;
-    move.src1 = start.reg;
-    emit(c, move);
+    emit(c, OP_MOVE, variable, start.reg);
     release(c, start);
     const VlNode* body = node->as.count.body;
     if (body && body->type == NODE_BLOCK) compile_statements(c, body);
-    VlInstruction one = make(OP_LOAD_CONST);
-    one.dst = allocate(c, VL_REG_TEMPORARY);
-    one.number = 1;
-    emit(c, one);
-    VlInstruction add = make(OP_ADD);
-    add.dst = variable;
-    add.src1 = variable;
-    add.src2 = one.dst;
-    emit(c, add);
-    release(c, Operand{one.dst, true});
+    uint8_t one = allocate(c, VL_REG_TEMPORARY);
+    emit(c, OP_LOAD_CONST, one, 0, 0, 1.0);
+    emit(c, OP_ADD, variable, variable, one);
+    release(c, Operand{one, true});
     return Operand{variable, false};
 }
 
 // A literal goes into a fresh temporary.
-Operand load_literal(VlCompiler* c, const VlNode* node, VlInstruction load) {
+Operand load_literal(VlCompiler* c, const VlNode* node, VlOpcode opcode, double number, const char* string) {
     c->line = node->line;
-    load.dst = allocate(c, VL_REG_TEMPORARY);
-    emit(c, load);
-    return Operand{load.dst, true};
+    uint8_t dst = allocate(c, VL_REG_TEMPORARY);
+    emit(c, opcode, dst, 0, 0, number, string);
+    return Operand{dst, true};
 }
 
 Operand compile_node(VlCompiler* c, const VlNode* node) {
     if (!node) return NOTHING;
     switch (node->type) {
-        case NODE_NUMBER: {
-            VlInstruction load = make(OP_LOAD_CONST);
-            load.number = node->as.number.number;
-            return load_literal(c, node, load);
-        }
-        case NODE_STRING: {
-            VlInstruction load = make(OP_LOAD_STR);
-            load.string = own_literal(c, node->as.string.text);
-            return load_literal(c, node, load);
-        }
+        case NODE_NUMBER:
+            return load_literal(c, node, OP_LOAD_CONST, node->as.number.number, nullptr);
+        case NODE_STRING:
+            return load_literal(c, node, OP_LOAD_STR, 0.0, own_literal(c, node->as.string.text));
         case NODE_IDENTIFIER:
             c->line = node->line;
             return Operand{resolve(c, node->as.identifier.name), false};
@@ -244,18 +218,14 @@ Operand compile_node(VlCompiler* c, const VlNode* node) {
             return compile_binary(c, node);
         case NODE_STORE: {
             Operand value = compile_node(c, node->as.store.value);
-            VlInstruction move = make(OP_MOVE);
-            move.dst = resolve(c, node->as.store.name);
-            move.src1 = value.reg;
-            emit(c, move);
+            uint8_t variable = resolve(c, node->as.store.name);
+            emit(c, OP_MOVE, variable, value.reg);
             release(c, value);
-            return Operand{move.dst, false};
+            return Operand{variable, false};
         }
         case NODE_DISPLAY: {
             Operand value = compile_node(c, node->as.display.expr);
-            VlInstruction print = make(OP_PRINT);
-            print.src1 = value.reg;
-            emit(c, print);
+            emit(c, OP_PRINT, 0, value.reg);
             return value;  // the caller releases it
         }
         case NODE_COUNT:
@@ -289,7 +259,7 @@ void vl_compile_statement(VlCompiler* compiler, const VlNode* statement) {
 
 bool vl_compile_finish(VlCompiler* compiler) {
     if (!compiler) return false;
-    emit(compiler, make(OP_HALT));
+    emit(compiler, OP_HALT, 0);
     if (compiler->failed) {
         VlChunk* chunk = compiler->chunk;
         chunk->count = compiler->first_instruction;
