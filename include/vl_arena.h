@@ -67,7 +67,20 @@ void vl_arena_destroy(VlArena* arena);
     if (block && bytes && n < rounded && rounded <= block->capacity - block->used) {
         char* copy = reinterpret_cast<char*>(block + 1) + block->used;
         block->used += rounded;
-        __builtin_memcpy(copy, bytes, n);
+        if (n >= 4 && n <= 16) {
+            // Words are short: two overlapping moves instead of a call to memcpy.
+            if (n >= 8) {
+                __builtin_memcpy(copy, bytes, 8);
+                __builtin_memcpy(copy + n - 8, bytes + n - 8, 8);
+            } else {
+                __builtin_memcpy(copy, bytes, 4);
+                __builtin_memcpy(copy + n - 4, bytes + n - 4, 4);
+            }
+        } else if (n < 4) {
+            for (size_t i = 0; i < n; i++) copy[i] = bytes[i];
+        } else {
+            __builtin_memcpy(copy, bytes, n);
+        }
         copy[n] = '\0';
         return copy;
     }

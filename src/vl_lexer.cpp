@@ -75,6 +75,23 @@ constexpr std::array<bool, 256> blanks() {
 }
 constexpr auto BLANK = blanks();
 
+// How the lexer's quick road treats a token's first byte.  OTHER takes the
+// general road: the source's NUL, blanks, and the quote of a string.
+enum ByteKind : uint8_t { KIND_OTHER, KIND_WORD, KIND_DIGIT, KIND_FEED, KIND_SYMBOL };
+
+constexpr std::array<ByteKind, 256> byte_kinds() {
+    std::array<ByteKind, 256> table{};
+    for (int c = 1; c < 256; c++) table[c] = KIND_SYMBOL;  // a one-byte token, TOKEN_ERROR included
+    for (int c = 0; c < 256; c++) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') table[c] = KIND_WORD;
+        if (c >= '0' && c <= '9') table[c] = KIND_DIGIT;
+    }
+    table['\n'] = KIND_FEED;
+    table[' '] = table['\t'] = table['\r'] = table['"'] = KIND_OTHER;
+    return table;
+}
+constexpr auto BYTE_KIND = byte_kinds();
+
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -127,7 +144,7 @@ void set_token(VlToken& out, VlTokenType type, const char* start, size_t length,
     out.text = nullptr;
 }
 
-void lex_string(VlToken& out, Cursor& cursor, VlLexer* lexer, const char* start, int32_t line, int32_t column) {
+[[gnu::noinline]] void lex_string(VlToken& out, Cursor& cursor, VlLexer* lexer, const char* start, int32_t line, int32_t column) {
     const char* p = cursor.p;
     for (;;) {
         while (p < cursor.end && *p != '"') {
@@ -151,15 +168,15 @@ void lex_string(VlToken& out, Cursor& cursor, VlLexer* lexer, const char* start,
     out.text = vl_arena_must_strndup(lexer->arena, content, n);
 }
 
-void lex_number(VlToken& out, Cursor& cursor, const char* start, int32_t line, int32_t column) {
-    const char* p = cursor.p;
+// A number whose first digit is at `start`; returns the end of the literal.
+const char* lex_number(VlToken& out, const char* start, int32_t line, int32_t column) {
+    const char* p = start + 1;
     while (is_digit(*p)) p++;
     bool fraction = p[0] == '.' && is_digit(p[1]);
     if (fraction) {
         p++;
         while (is_digit(*p)) p++;
     }
-    cursor.p = p;
     size_t length = static_cast<size_t>(p - start);
     set_token(out, TOKEN_NUMBER, start, length, line, column);
     if (!fraction && length <= 15) {
@@ -167,7 +184,7 @@ void lex_number(VlToken& out, Cursor& cursor, const char* start, int32_t line, i
         uint64_t whole = 0;
         for (size_t i = 0; i < length; i++) whole = whole * 10 + static_cast<uint64_t>(start[i] - '0');
         out.number = static_cast<double>(whole);
-        return;
+        return p;
     }
     // Correctly rounded for any length.  Digits cannot fail to parse; out of
     // range means overflow (a nonzero integer part: infinity) or underflow (0).
@@ -178,24 +195,26 @@ void lex_number(VlToken& out, Cursor& cursor, const char* start, int32_t line, i
         value = large ? std::numeric_limits<double>::infinity() : 0.0;
     }
     out.number = value;
+    return p;
 }
 
-void lex_word(VlToken& out, Cursor& cursor, VlArena* arena, VlNameTable* names, const char* start, int32_t line, int32_t column) {
-    const char* p = cursor.p;
+// A word whose first byte is at `start`; returns its end.
+const char* lex_word(VlToken& out, VlArena* arena, VlNameTable* names, const char* start, int32_t line,
+                     int32_t column) {
+    const char* p = start + 1;
     while (WORD_CHAR[static_cast<unsigned char>(*p)]) p++;
-    cursor.p = p;
     size_t n = static_cast<size_t>(p - start);
     if (n == 7 && std::memcmp(start, "divided", 7) == 0) {
         const char* q = p;
         while (*q == ' ') q++;
         if (q[0] == 'b' && q[1] == 'y') {
-            cursor.p = q + 2;
-            set_token(out, TOKEN_DIVIDE, start, static_cast<size_t>(cursor.p - start), line, column);
-            return;
+            set_token(out, TOKEN_DIVIDE, start, static_cast<size_t>(q + 2 - start), line, column);
+            return q + 2;
         }
     }
     set_token(out, keyword_type(start, n), start, n, line, column);
     out.text = names ? vl_names_intern(names, start, n) : vl_arena_must_strndup(arena, start, n);
+    return p;
 }
 
 VlTokenType single_byte_token(char c) {
@@ -215,7 +234,9 @@ VlTokenType single_byte_token(char c) {
     }
 }
 
-void read_token(VlToken& out, Cursor& cursor, VlLexer* lexer) {
+// Skips what lies between tokens (blanks, comments, the ends of windows)
+// and makes the end-of-input token there.  True when it made a token.
+bool skip_gap(VlToken& out, Cursor& cursor, VlLexer* lexer) {
     const int32_t line = cursor.line;
     const char* end_at = cursor.p;  // where the column reported for EOF is taken
     const char* p = cursor.p;
@@ -238,18 +259,23 @@ void read_token(VlToken& out, Cursor& cursor, VlLexer* lexer) {
         }
     }
     cursor.p = p;
-    if (p >= cursor.end) {
-        const int32_t end_column = cursor.column_of(end_at);
-        if (lexer->indent_depth > 0) {
-            lexer->pending_dedents += lexer->indent_depth - 1;
-            lexer->indent_depth = 0;
-            set_token(out, TOKEN_DEDENT, nullptr, 0, line, end_column);
-            return;
-        }
-        set_token(out, TOKEN_EOF, nullptr, 0, line, end_column);
-        return;
+    if (p < cursor.end) return false;
+    const int32_t end_column = cursor.column_of(end_at);
+    if (lexer->indent_depth > 0) {
+        lexer->pending_dedents += lexer->indent_depth - 1;
+        lexer->indent_depth = 0;
+        set_token(out, TOKEN_DEDENT, nullptr, 0, line, end_column);
+        return true;
     }
+    set_token(out, TOKEN_EOF, nullptr, 0, line, end_column);
+    return true;
+}
 
+// Any token, from a cursor in memory: the general road, out of line.
+[[gnu::noinline]] void read_token(VlToken& out, Cursor& cursor, VlLexer* lexer) {
+    const int32_t line = cursor.line;
+    if (skip_gap(out, cursor, lexer)) return;
+    const char* p = cursor.p;
     const char* start = p;
     const int32_t column = cursor.column_of(start);
     const char c = *start;
@@ -260,9 +286,9 @@ void read_token(VlToken& out, Cursor& cursor, VlLexer* lexer) {
     } else if (c == '"') {
         lex_string(out, cursor, lexer, start, line, column);
     } else if (is_digit(c)) {
-        lex_number(out, cursor, start, line, column);
+        cursor.p = lex_number(out, start, line, column);
     } else if (is_letter(c) || c == '_') {
-        lex_word(out, cursor, lexer->arena, lexer->names, start, line, column);
+        cursor.p = lex_word(out, lexer->arena, lexer->names, start, line, column);
     } else {
         set_token(out, single_byte_token(c), start, 1, line, column);
     }
@@ -287,13 +313,41 @@ void vl_lexer_read_token(VlLexer* lexer, VlToken* out) {
         set_token(*out, TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
         return;
     }
-    Cursor cursor{lexer->next_byte, lexer->source + lexer->length, lexer->line_start, lexer->line};
-    read_token(*out, cursor, lexer);
-    lexer->next_byte = cursor.p;
-    lexer->line_start = cursor.line_start;
-    lexer->position = static_cast<size_t>(cursor.p - lexer->source);
-    lexer->line = cursor.line;
-    lexer->column = cursor.column_of(cursor.p);
+    // The common case, plain spaces and then a word, a number, a line feed
+    // or a symbol, is read here with the position in registers; the rest
+    // (comments, tabs, strings, the end of a window) goes to read_token,
+    // whose cursor lives in memory.
+    const char* p = lexer->next_byte;
+    while (*p == ' ') p++;
+    const char c = *p;
+    const ByteKind kind = BYTE_KIND[static_cast<unsigned char>(c)];
+    if (kind == KIND_OTHER || (c == '/' && p[1] == '/')) {
+        Cursor cursor{lexer->next_byte, lexer->source + lexer->length, lexer->line_start, lexer->line};
+        read_token(*out, cursor, lexer);
+        lexer->next_byte = cursor.p;
+        lexer->line_start = cursor.line_start;
+        lexer->position = static_cast<size_t>(cursor.p - lexer->source);
+        lexer->line = cursor.line;
+        lexer->column = cursor.column_of(cursor.p);
+        return;
+    }
+    const char* line_start = lexer->line_start;
+    const int32_t line = lexer->line;
+    const auto column = static_cast<int32_t>(p - line_start) + 1;
+    const char* end = p + 1;
+    switch (kind) {
+        case KIND_WORD: end = lex_word(*out, lexer->arena, lexer->names, p, line, column); break;
+        case KIND_DIGIT: end = lex_number(*out, p, line, column); break;
+        case KIND_FEED:
+            set_token(*out, TOKEN_NEWLINE, p, 1, line, column);
+            lexer->line = line + 1;
+            lexer->line_start = line_start = end;
+            break;
+        default: set_token(*out, single_byte_token(c), p, 1, line, column); break;
+    }
+    lexer->next_byte = end;
+    lexer->position = static_cast<size_t>(end - lexer->source);
+    lexer->column = static_cast<int32_t>(end - line_start) + 1;
 }
 
 VlToken vl_lexer_next_token(VlLexer* lexer) {
