@@ -213,16 +213,20 @@ static VlNode* parse_count(VlParser* parser, const VlToken& keyword) {
 }
 
 static VlNode* parse_statement(VlParser* parser) {
-    const VlToken keyword = current(parser);
+    const VlTokenType type = current(parser).type;
+    if (type == TOKEN_COUNT) {
+        const VlToken keyword = current(parser);  // kept for the report of a loop nested too deep
+        advance(parser);
+        return parse_count(parser, keyword);
+    }
     advance(parser);
-    switch (keyword.type) {
+    switch (type) {
         case TOKEN_DISPLAY: {
             VlNode* node = new_node(parser, NODE_DISPLAY);
             node->as.display.expr = parse_expression(parser);
             return node;
         }
         case TOKEN_STORE: return parse_store(parser);
-        case TOKEN_COUNT: return parse_count(parser, keyword);
         default: return nullptr;  // a word that begins no statement is skipped
     }
 }
