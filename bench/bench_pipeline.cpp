@@ -204,6 +204,21 @@ void BM_FrontEnd(benchmark::State& state) {
 }
 BENCHMARK(BM_FrontEnd)->Arg(VL_GOAL_CHECK)->Arg(VL_GOAL_RUN)->Unit(benchmark::kMillisecond);
 
+// The lexer's share of BM_FrontEnd: the same source, every token read and dropped.
+void BM_LexerArith(benchmark::State& state) {
+    std::string source = make_arith_source(100000);
+    for (auto _ : state) {
+        VlArena* arena = vl_arena_create(0);
+        VlLexer* lexer = vl_lexer_create(arena, source.c_str());
+        VlToken token;
+        do vl_lexer_read_token(lexer, &token);
+        while (token.type != TOKEN_EOF);
+        vl_arena_destroy(arena);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(source.size()) * state.iterations());
+}
+BENCHMARK(BM_LexerArith)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
