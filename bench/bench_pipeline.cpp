@@ -191,6 +191,13 @@ std::string make_arith_source(int statements) {
 
 // Lexing and parsing (`lint`'s work), and lexing, parsing and compiling
 // (what a run does before the machine starts), in bytes of source per second.
+// Throughput in decimal megabytes a second.  Google Benchmark's own
+// bytes_per_second prints binary megabytes (2^20) as "M/s", 4.9% fewer.
+void count_megabytes(benchmark::State& state, size_t bytes_per_iteration) {
+    state.counters["MB/s"] = benchmark::Counter(double(bytes_per_iteration) * 1e-6 * double(state.iterations()),
+                                                benchmark::Counter::kIsRate);
+}
+
 void BM_FrontEnd(benchmark::State& state) {
     const auto goal = static_cast<VlPipelineGoal>(state.range(0));
     std::string source = make_arith_source(100000);
@@ -199,7 +206,7 @@ void BM_FrontEnd(benchmark::State& state) {
         benchmark::DoNotOptimize(vl_pipeline_build(arena, source.c_str(), goal));
         vl_arena_destroy(arena);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(source.size()) * state.iterations());
+    count_megabytes(state, source.size());
     state.SetLabel(goal == VL_GOAL_CHECK ? "lex+parse" : "lex+parse+compile");
 }
 BENCHMARK(BM_FrontEnd)->Arg(VL_GOAL_CHECK)->Arg(VL_GOAL_RUN)->Unit(benchmark::kMillisecond);
@@ -215,7 +222,7 @@ void BM_LexerArith(benchmark::State& state) {
         while (token.type != TOKEN_EOF);
         vl_arena_destroy(arena);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(source.size()) * state.iterations());
+    count_megabytes(state, source.size());
 }
 BENCHMARK(BM_LexerArith)->Unit(benchmark::kMillisecond);
 
