@@ -56,6 +56,8 @@ def run_case(case, options):
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(content.encode("utf-8", "surrogateescape"))
+        if "tool" in case and case["tool"] not in options.tools:
+            return f"the case runs tool {case['tool']!r}, which was not given (--tool {case['tool']}=PATH)"
         exe = options.tools[case["tool"]] if "tool" in case else options.exe
         command = [exe] + case.get("args", [])
         if options.emulator:
