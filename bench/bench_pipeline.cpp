@@ -189,8 +189,6 @@ std::string make_arith_source(int statements) {
     return source;
 }
 
-// Lexing and parsing (`lint`'s work), and lexing, parsing and compiling
-// (what a run does before the machine starts), in bytes of source per second.
 // Throughput in decimal megabytes a second.  Google Benchmark's own
 // bytes_per_second prints binary megabytes (2^20) as "M/s", 4.9% fewer.
 void count_megabytes(benchmark::State& state, size_t bytes_per_iteration) {
@@ -198,6 +196,8 @@ void count_megabytes(benchmark::State& state, size_t bytes_per_iteration) {
                                                 benchmark::Counter::kIsRate);
 }
 
+// Lexing and parsing (`lint`'s work), and lexing, parsing and compiling
+// (what a run does before the machine starts), in bytes of source per second.
 void BM_FrontEnd(benchmark::State& state) {
     const auto goal = static_cast<VlPipelineGoal>(state.range(0));
     std::string source = make_arith_source(100000);

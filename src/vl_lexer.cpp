@@ -168,26 +168,6 @@ void set_token(VlToken& out, VlTokenType type, const char* start, size_t length,
     out.text = vl_arena_must_strndup(lexer->arena, content, n);
 }
 
-// The value of a numeric literal, correctly rounded.  Up to 15 digits a
-// whole number is exact in a double.  Digits cannot fail to parse; out of
-// range means overflow (a nonzero integer part: infinity) or underflow (0).
-double convert_number(const char* start, size_t length) {
-    bool whole = length <= 15;
-    uint64_t sum = 0;
-    for (size_t i = 0; whole && i < length; i++) {
-        whole = is_digit(start[i]);
-        sum = sum * 10 + static_cast<uint64_t>(start[i] - '0');
-    }
-    if (whole) return static_cast<double>(static_cast<int64_t>(sum));
-    double value = 0.0;
-    if (std::from_chars(start, start + length, value).ec == std::errc::result_out_of_range) {
-        bool large = false;
-        for (const char* q = start; q < start + length && *q != '.'; q++) large |= *q != '0';
-        value = large ? std::numeric_limits<double>::infinity() : 0.0;
-    }
-    return value;
-}
-
 // A number whose first digit is at `start`; returns the end of the literal.
 const char* lex_number(VlToken& out, const char* start, int32_t line, int32_t column) {
     const char* p = start + 1;
@@ -199,7 +179,15 @@ const char* lex_number(VlToken& out, const char* start, int32_t line, int32_t co
     }
     size_t length = static_cast<size_t>(p - start);
     set_token(out, TOKEN_NUMBER, start, length, line, column);
-    out.number = convert_number(start, length);
+    // Correctly rounded for any length.  Digits cannot fail to parse; out of
+    // range means overflow (a nonzero integer part: infinity) or underflow (0).
+    double value = 0.0;
+    if (std::from_chars(start, start + length, value).ec == std::errc::result_out_of_range) {
+        bool large = false;
+        for (const char* q = start; q < start + length && *q != '.'; q++) large |= *q != '0';
+        value = large ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    out.number = value;
     return p;
 }
 
@@ -318,7 +306,8 @@ void finish(VlLexer* lexer, const char* end) {
 }
 
 // The quick road's numbers: a whole number of up to 15 digits, exact in a
-// double, summed as it is scanned.  Any other goes to lex_number.
+// double, summed as it is scanned.  Any other goes to lex_number, which
+// converts every literal from its text (the general road's numbers too).
 [[gnu::noinline]] void read_number(VlLexer* lexer, VlToken& out, const char* start, int32_t line, int32_t column) {
     const char* p = start;
     uint64_t whole = 0;
@@ -339,11 +328,9 @@ void read_pending_dedent(VlLexer* lexer, VlToken& out) {
 [[gnu::noinline]] void read_general(VlLexer* lexer, VlToken& out) {
     Cursor cursor{lexer->next_byte, lexer->source + lexer->length, lexer->line_start, lexer->line};
     read_token(out, cursor, lexer);
-    lexer->next_byte = cursor.p;
     lexer->line_start = cursor.line_start;
-    lexer->position = static_cast<size_t>(cursor.p - lexer->source);
     lexer->line = cursor.line;
-    lexer->column = cursor.column_of(cursor.p);
+    finish(lexer, cursor.p);
 }
 
 }  // namespace
