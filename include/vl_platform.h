@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Committed read-write pages; null when the system refuses.
 [[nodiscard]] void* vl_platform_pages_alloc(size_t size);
@@ -27,6 +28,42 @@ void vl_platform_stdin_binary();
 // A write to a pipe whose reader has gone fails instead of ending the process.
 void vl_platform_ignore_broken_pipe();
 
+// ---- Files by name ----
+// Every path here is UTF-8, as every text inside the program is.  Windows
+// converts it to UTF-16 and uses the wide calls, so that any name a user
+// can type (an accented account name, Greek, CJK, an emoji) works; other
+// systems pass the bytes unchanged.
+
+// fopen with a UTF-8 path; `mode` as fopen's ("rb", "wb", "ab").
+[[nodiscard]] std::FILE* vl_platform_file_open(const char* path, const char* mode);
+
+enum class VlPathKind : uint8_t { missing, regular, directory, other };
+
+// What a path names, following symbolic links.  `size` is known for a
+// regular file only; `link` says whether the path itself is a symbolic link.
+struct VlPathInfo {
+    VlPathKind kind;
+    bool link;
+    uint64_t size;
+};
+[[nodiscard]] VlPathInfo vl_platform_path_info(const char* path);
+
+// Whether anything (a dangling link included) has this name.
+[[nodiscard]] bool vl_platform_path_taken(const char* path);
+
+// The file a symbolic link leads to in the end, as a UTF-8 path; empty when
+// it leads nowhere.
+[[nodiscard]] std::string vl_platform_link_target(const char* path);
+
+// Gives `to` the access rights of `from`; false on an error.
+[[nodiscard]] bool vl_platform_copy_permissions(const char* from, const char* to);
+
+// Renames `from` to `to`, replacing a file already there; false on an error.
+[[nodiscard]] bool vl_platform_file_rename(const char* from, const char* to);
+
+// Removes a file; false when it could not be removed.
+bool vl_platform_file_remove(const char* path);
+
 // Which file a path names (volume and file number), following symbolic
 // links; false when it names none.
 struct VlFileIdentity {
@@ -40,5 +77,31 @@ struct VlFileIdentity {
 // the system reports an error (the data may then be lost).
 [[nodiscard]] bool vl_platform_file_sync(std::FILE* file);
 
-// Makes the renames done in a directory durable; false on an error.
-[[nodiscard]] bool vl_platform_directory_sync(const char* directory);
+// Makes a rename into the directory that holds `path` durable; false on an error.
+[[nodiscard]] bool vl_platform_directory_sync_of(const char* path);
+
+// ---- Command line and console ----
+
+// The program's arguments as UTF-8.  Windows rebuilds them, and *argc, from
+// the wide command line (its `argv` holds the ANSI code page's lossy copy);
+// other systems keep `argv`.  The result lives until the program ends.
+[[nodiscard]] char** vl_platform_utf8_arguments(int* argc, char** argv);
+
+// Learns whether standard output and standard error are consoles, once,
+// before anything is printed.  Until then neither counts as one.
+void vl_platform_console_detect();
+
+// Whether `stream` (standard output or standard error) is a console that
+// must be given characters rather than bytes: only ever on Windows, whose
+// console shows each byte of a UTF-8 sequence on its own.
+[[nodiscard]] bool vl_platform_is_console(std::FILE* stream);
+
+// Writes UTF-8 text to such a console as UTF-16.  A sequence cut at the end
+// of one write is completed by the next.
+void vl_platform_console_write(std::FILE* stream, const char* bytes, size_t length);
+
+// Reads one line as fgets does (up to `size` - 1 bytes, the line feed kept).
+// From a Windows console the characters typed arrive as UTF-8 and the line
+// ends in a line feed alone; any other input is read as fgets reads it.  False
+// at the end of the input or on an error.
+[[nodiscard]] bool vl_platform_read_line(char* buffer, size_t size, std::FILE* input);

@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "vl_arena.h"
+#include "vl_output.h"
 #include "vl_pe.h"
 #include "vl_pipeline.h"
+#include "vl_platform.h"
 #include "vl_stdlib.h"
 #include "vl_tools.h"
 #include "vllsp.h"
@@ -35,11 +35,11 @@ const char* const USAGE_LINES[] = {
 
 void print_banner() {
     const char* rule = "=====================================================";
-    std::printf("%s\n", rule);
-    std::printf("     VELMORINE v3.0 Native Engine (100%% Pure C)     \n");
-    std::printf("   Standalone Toolchain & Developer Suite \xE2\x80\x94 0 Depts  \n");
-    std::printf("%s\n", rule);
-    for (const char* line : USAGE_LINES) std::printf("%s\n", line);
+    vl_printf(stdout, "%s\n", rule);
+    vl_printf(stdout, "     VELMORINE v3.0 Native Engine (100%% Pure C)     \n");
+    vl_printf(stdout, "   Standalone Toolchain & Developer Suite \xE2\x80\x94 0 Depts  \n");
+    vl_printf(stdout, "%s\n", rule);
+    for (const char* line : USAGE_LINES) vl_printf(stdout, "%s\n", line);
 }
 
 // Reads a whole script into a heap buffer.  On failure prints the message
@@ -57,10 +57,11 @@ int compile_command(VlArena* arena, int argc, char** argv) {
     }
     char* source = read_file_content(script, "file");
     if (!source) return 1;
-    std::error_code error;
-    if (std::filesystem::equivalent(script, output, error)) {
+    VlFileIdentity script_file{}, output_file{};
+    if (vl_file_identity(script, &script_file) && vl_file_identity(output, &output_file) &&
+        script_file == output_file) {
         // Writing the image there would destroy the script it was asked to compile.
-        std::fprintf(stderr, "Error: Output file '%s' is the script itself.\n", output);
+        vl_printf(stderr, "Error: Output file '%s' is the script itself.\n", output);
         std::free(source);
         return 1;
     }
@@ -71,9 +72,9 @@ int compile_command(VlArena* arena, int argc, char** argv) {
     VlPeWriter* writer = vl_pe_create(arena, &built.machine->chunk, output);
     int code = 0;
     if (vl_pe_generate_exe(writer)) {
-        std::printf("[VL-PE Linker] Compiled '%s' into standalone binary: %s\n", script, output);
+        vl_printf(stdout, "[VL-PE Linker] Compiled '%s' into standalone binary: %s\n", script, output);
     } else {
-        std::fputs("[VL-PE Linker] Failed to generate executable.\n", stderr);
+        vl_write(stderr, "[VL-PE Linker] Failed to generate executable.\n");
         code = 1;  // a build script must see the failure
     }
     std::free(source);
@@ -84,11 +85,11 @@ int run_script(VlArena* arena, const char* path) {
     VlPipeline built{};
     if (!vl_pipeline_build_file(arena, path, "source file", VL_GOAL_RUN, &built)) return 1;
     if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
-        std::fprintf(stderr, "Syntax Error: %s\n", built.parser->error_message);
+        vl_printf(stderr, "Syntax Error: %s\n", built.parser->error_message);
         return 1;
     }
     if (built.status == VL_PIPELINE_COMPILE_ERROR) {
-        std::fputs("Compilation Error: Failed to generate VLVM bytecode.\n", stderr);
+        vl_write(stderr, "Compilation Error: Failed to generate VLVM bytecode.\n");
         vl_compiler_report(built.compiler, stderr);
         return 1;
     }
@@ -122,7 +123,7 @@ int dispatch(VlArena* arena, int argc, char** argv) {
         if (argc > 3 && std::strcmp(argv[2], "init") == 0) return vlpkg_init_project(arena, argv[3]) ? 0 : 1;
         if (argc > 3 && std::strcmp(argv[2], "install") == 0)
             return vlpkg_install_package(arena, argv[3]) ? 0 : 1;
-        std::printf("Usage: velmorine pkg [init <name> | install <package>]\n");
+        vl_printf(stdout, "Usage: velmorine pkg [init <name> | install <package>]\n");
         return 0;
     }
     if (is("compile") && argc > 2) return compile_command(arena, argc, argv);
@@ -136,7 +137,7 @@ int run_command(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-v") == 0) {
-        std::printf("VELMORINE Native Engine v3.0 (Pure C99/C11)\n");
+        vl_printf(stdout, "VELMORINE Native Engine v3.0 (Pure C99/C11)\n");
         return 0;
     }
     VlArena* arena = vl_arena_create(65536);
@@ -149,10 +150,12 @@ int run_command(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    argv = vl_platform_utf8_arguments(&argc, argv);
+    vl_platform_console_detect();
     int code = run_command(argc, argv);
     // Output that never arrived (a full disk, say) is a failure, not a success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fputs("Error: Could not write to standard output.\n", stderr);
+        vl_write(stderr, "Error: Could not write to standard output.\n");
         code = 1;
     }
     return code;

@@ -1,5 +1,6 @@
 // The arena: bump allocation inside large blocks, released all at once.
 #include "vl_arena.h"
+#include "vl_output.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -186,7 +187,7 @@ void vl_arena_destroy(VlArena* arena) {
 
 void vl_out_of_memory() {
     std::fflush(stdout);
-    std::fputs("Error: Out of memory.\n", stderr);
+    vl_write(stderr, "Error: Out of memory.\n");
     std::exit(1);
 }
 

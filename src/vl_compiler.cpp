@@ -1,6 +1,7 @@
 // The compiler: one recursive pass over the tree; every value-producing node
 // leaves its value in a register and answers with that register.
 #include "vl_compiler.h"
+#include "vl_output.h"
 
 #include <bit>
 #include <cstring>
@@ -276,5 +277,5 @@ bool vl_compile(VlCompiler* compiler, VlNode* program) {
 }
 
 void vl_compiler_report(const VlCompiler* compiler, FILE* out) {
-    if (compiler && compiler->failed) std::fprintf(out, "%s\n", compiler->error_message);
+    if (compiler && compiler->failed) vl_printf(out, "%s\n", compiler->error_message);
 }

@@ -7,10 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 
 namespace {
 
@@ -19,23 +17,16 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-File open_file(const char* path, const char* mode) { return File(std::fopen(path, mode)); }
-
-bool is_directory(const char* path) {
-    std::error_code error;
-    return std::filesystem::is_directory(path, error);
-}
+File open_file(const char* path, const char* mode) { return File(vl_platform_file_open(path, mode)); }
 
 // Size of a regular file, or -1 when it cannot be taken (pipes, devices).
 // Taken from the file system, not by seeking: a 32-bit ftell cannot report
 // 2 GiB or more and would leave the stream at the end of the file.
 long long regular_size(const char* path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) return -1;
-    uintmax_t size = fs::file_size(path, error);
-    if (error) return -1;
-    return size > VL_FILE_MAX_SIZE ? static_cast<long long>(VL_FILE_MAX_SIZE) + 1 : static_cast<long long>(size);
+    VlPathInfo info = vl_platform_path_info(path);
+    if (info.kind != VlPathKind::regular) return -1;
+    return info.size > VL_FILE_MAX_SIZE ? static_cast<long long>(VL_FILE_MAX_SIZE) + 1
+                                        : static_cast<long long>(info.size);
 }
 
 // Heap memory, which the caller releases with free().
@@ -63,7 +54,7 @@ std::FILE* vl_file_open_read(const char* path, long long* size, VlReadStatus* st
         if (status) *status = why;
         return nullptr;
     };
-    if (!path || is_directory(path)) return fail(VL_READ_UNREADABLE);
+    if (!path || vl_platform_path_info(path).kind == VlPathKind::directory) return fail(VL_READ_UNREADABLE);
     File file = open_file(path, "rb");
     if (!file) return fail(VL_READ_UNREADABLE);
     long long hint = regular_size(path);
@@ -161,60 +152,47 @@ bool vl_file_exists(const char* path) {
 
 VlReplaceResult vl_file_replace_same(const char* path, const char* bytes, size_t length,
                                      const VlFileIdentity* expected) {
-    namespace fs = std::filesystem;
     if (!path || (!bytes && length)) return VL_REPLACE_FAILED;
-    std::error_code error;
-    fs::path target(path);
+    std::string target(path);
+    VlPathInfo original = vl_platform_path_info(path);
     // Through a symbolic link the file it names is replaced, not the link.
-    if (fs::is_symlink(target, error)) {
-        fs::path resolved = fs::canonical(target, error);
-        if (error) return expected ? VL_REPLACE_CHANGED : VL_REPLACE_FAILED;
-        target = resolved;
+    if (original.link) {
+        target = vl_platform_link_target(path);
+        if (target.empty()) return expected ? VL_REPLACE_CHANGED : VL_REPLACE_FAILED;
     }
-    fs::file_status original = fs::status(target, error);
-    if (error) original = fs::file_status();
     auto still_expected = [&] {
         VlFileIdentity now;
-        return !expected || (vl_platform_file_identity(target.string().c_str(), &now) && now == *expected);
+        return !expected || (vl_platform_file_identity(target.c_str(), &now) && now == *expected);
     };
-    if (fs::is_directory(original)) return VL_REPLACE_FAILED;
-    if (fs::exists(original) && !fs::is_regular_file(original)) {
+    if (original.kind == VlPathKind::directory) return VL_REPLACE_FAILED;
+    if (original.kind == VlPathKind::other) {
         // A device or a pipe takes the bytes in place: a rename would put a
         // regular file where the device was.
         if (!still_expected()) return VL_REPLACE_CHANGED;
-        return write_all(target.string().c_str(), "wb", bytes ? bytes : "", length) ? VL_REPLACE_OK
-                                                                                   : VL_REPLACE_FAILED;
+        return write_all(target.c_str(), "wb", bytes ? bytes : "", length) ? VL_REPLACE_OK : VL_REPLACE_FAILED;
     }
 
     // A name beside the target, so that the final rename stays on one file system.
-    fs::path temporary;
+    std::string temporary;
     for (int attempt = 0;; attempt++) {
-        temporary = target;
-        temporary += ".vltmp" + std::to_string(attempt);
-        if (!fs::exists(fs::symlink_status(temporary, error))) break;
+        temporary = target + ".vltmp" + std::to_string(attempt);
+        if (!vl_platform_path_taken(temporary.c_str())) break;
         if (attempt == 999) return VL_REPLACE_FAILED;
     }
     auto discard = [&](VlReplaceResult why) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
+        vl_platform_file_remove(temporary.c_str());
         return why;
     };
     // The contents reach the disk before the rename, so that after a crash
     // the target holds the old contents or the new ones, never an empty file.
-    if (!write_all(temporary.string().c_str(), "wb", bytes ? bytes : "", length, Sync::yes))
+    if (!write_all(temporary.c_str(), "wb", bytes ? bytes : "", length, Sync::yes)) return discard(VL_REPLACE_FAILED);
+    if (original.kind == VlPathKind::regular && !vl_platform_copy_permissions(target.c_str(), temporary.c_str()))
         return discard(VL_REPLACE_FAILED);
-    if (fs::exists(original)) {
-        fs::permissions(temporary, original.permissions(), error);
-        if (error) return discard(VL_REPLACE_FAILED);
-    }
     if (!still_expected()) return discard(VL_REPLACE_CHANGED);
-    fs::rename(temporary, target, error);
-    if (error) return discard(VL_REPLACE_FAILED);
+    if (!vl_platform_file_rename(temporary.c_str(), target.c_str())) return discard(VL_REPLACE_FAILED);
     // The rename itself lives in the directory; until that is on the disk
     // the new name may not survive a crash.
-    fs::path directory = target.parent_path();
-    if (directory.empty()) directory = ".";
-    return vl_platform_directory_sync(directory.string().c_str()) ? VL_REPLACE_OK : VL_REPLACE_FAILED;
+    return vl_platform_directory_sync_of(target.c_str()) ? VL_REPLACE_OK : VL_REPLACE_FAILED;
 }
 
 bool vl_file_replace(const char* path, const char* bytes, size_t length) {

@@ -1,6 +1,7 @@
 // Runtime library: the one-shot HTTP responder, written against the
 // platform layer's socket interface.
 #include "vl_stdlib.h"
+#include "vl_output.h"
 
 #include <chrono>
 #include <cstdio>
@@ -114,7 +115,7 @@ bool vl_http_server_start(void*, int32_t port, const char* body) {
     if (!listener.valid()) return false;
     int32_t bound = port != 0 ? port : vl_net_local_port(listener.handle);
     if (bound <= 0) return false;
-    std::printf("[VLWeb] HTTP Server live at http://localhost:%d\n", static_cast<int>(bound));
+    vl_printf(stdout, "[VLWeb] HTTP Server live at http://localhost:%d\n", static_cast<int>(bound));
     std::fflush(stdout);
 
     Socket client(vl_net_accept(listener.handle));

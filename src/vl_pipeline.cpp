@@ -1,6 +1,7 @@
 // The pipeline: statements are parsed into a scratch arena, compiled, and the
 // scratch memory is recycled, so a long program never holds its whole tree.
 #include "vl_pipeline.h"
+#include "vl_output.h"
 #include "vl_source_stream.h"
 #include "vl_stdlib.h"
 
@@ -65,9 +66,9 @@ void recycle(ScratchArena& scratch, VlParser* parser) {
 void report_unreadable(const char* path, const char* noun, VlReadStatus status) {
     if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
     if (status == VL_READ_TOO_LARGE)
-        std::fprintf(stderr, "Error: File '%s' is too large (2 GiB or more).\n", path);
+        vl_printf(stderr, "Error: File '%s' is too large (2 GiB or more).\n", path);
     else
-        std::fprintf(stderr, "Error: Could not open %s '%s'\n", noun, path);
+        vl_printf(stderr, "Error: Could not open %s '%s'\n", noun, path);
 }
 
 VlPipeline build(VlArena* arena, const char* source, const VlSourceFeed* feed, VlPipelineGoal goal) {

@@ -1,6 +1,7 @@
 // Developer tools: the formatter, the linter, the REPL, and the fixed test
 // and bench reports.
 #include "vl_tools.h"
+#include "vl_output.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "vl_pipeline.h"
+#include "vl_platform.h"
 #include "vl_stdlib.h"
 
 namespace {
@@ -110,7 +112,7 @@ void repl_evaluate(VlArena* arena, const char* line) {
 
     VlPipeline built = vl_pipeline_build(arena, program_text, VL_GOAL_RUN);
     if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
-        std::puts("Error: Invalid expression.");
+        vl_puts("Error: Invalid expression.");
         return;
     }
     if (built.status == VL_PIPELINE_OK) vlvm_run(built.machine);
@@ -138,33 +140,33 @@ int vl_fmt_format_file(VlArena* arena, const char* path) {
     if (!source || !identified) {
         if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
         if (status == VL_READ_TOO_LARGE)
-            std::printf("[vlfmt] File '%s' is too large (2 GiB or more).\n", path);
+            vl_printf(stdout, "[vlfmt] File '%s' is too large (2 GiB or more).\n", path);
         else
-            std::printf("[vlfmt] Could not open file '%s'\n", path);
+            vl_printf(stdout, "[vlfmt] Could not open file '%s'\n", path);
         return 0;
     }
     // Formatting stops at a NUL byte; writing that back would lose the rest.
     if (std::memchr(source, '\0', length)) {
-        std::printf("[vlfmt] Refusing to format '%s': the file holds a NUL byte.\n", path);
+        vl_printf(stdout, "[vlfmt] Refusing to format '%s': the file holds a NUL byte.\n", path);
         return 0;
     }
     size_t formatted = 0;
     char* text = format_text(arena, source, &formatted);
     if (!text && formatted == SIZE_MAX) vl_out_of_memory();
     if (!text) {
-        std::printf("[vlfmt] Could not format '%s': the result would be too large.\n", path);
+        vl_printf(stdout, "[vlfmt] Could not format '%s': the result would be too large.\n", path);
         return 0;
     }
     VlReplaceResult replaced = vl_file_replace_same(path, text, formatted, &read_from);
     if (replaced == VL_REPLACE_CHANGED) {
-        std::printf("[vlfmt] Could not write file '%s': it changed while it was formatted.\n", path);
+        vl_printf(stdout, "[vlfmt] Could not write file '%s': it changed while it was formatted.\n", path);
         return 0;
     }
     if (replaced != VL_REPLACE_OK) {
-        std::printf("[vlfmt] Could not write file '%s'\n", path);
+        vl_printf(stdout, "[vlfmt] Could not write file '%s'\n", path);
         return 0;
     }
-    std::printf("[vlfmt] Formatted '%s' successfully.\n", path);
+    vl_printf(stdout, "[vlfmt] Formatted '%s' successfully.\n", path);
     return 1;
 }
 
@@ -174,39 +176,39 @@ int vl_lint_check_file(VlArena* arena, const char* path) {
     if (!source) {
         if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
         if (status == VL_READ_TOO_LARGE)
-            std::printf("[vllint] File '%s' is too large (2 GiB or more).\n", path);
+            vl_printf(stdout, "[vllint] File '%s' is too large (2 GiB or more).\n", path);
         else
-            std::printf("[vllint] Could not open file '%s'\n", path);
+            vl_printf(stdout, "[vllint] Could not open file '%s'\n", path);
         return 1;
     }
-    std::printf("[vllint] Analyzing '%s' ...\n", path);
+    vl_printf(stdout, "[vllint] Analyzing '%s' ...\n", path);
     VlPipeline checked = vl_pipeline_build(arena, source, VL_GOAL_CHECK);
     if (checked.status == VL_PIPELINE_SYNTAX_ERROR) {
-        std::printf("  \xE2\x9D\x8C Error at line %d: %s\n", static_cast<int>(checked.parser->current.line),
+        vl_printf(stdout, "  \xE2\x9D\x8C Error at line %d: %s\n", static_cast<int>(checked.parser->current.line),
                     checked.parser->error_message);
         return 1;
     }
-    std::printf("  \xE2\x9C\x93 Syntax check passed (%zu AST statements verified).\n", checked.statement_count);
-    std::printf("[vllint] %d Errors, %d Warnings.\n", 0, 0);
+    vl_printf(stdout, "  \xE2\x9C\x93 Syntax check passed (%zu AST statements verified).\n", checked.statement_count);
+    vl_printf(stdout, "[vllint] %d Errors, %d Warnings.\n", 0, 0);
     return 0;
 }
 
 void vl_repl_run(VlArena* arena) {
-    std::puts(RULE);
-    std::puts("        VELMORINE Native Interactive REPL v3.0       ");
-    std::puts("       Type 'exit' or 'stop' to quit the session     ");
-    std::puts("=====================================================\n");
+    vl_puts(RULE);
+    vl_puts("        VELMORINE Native Interactive REPL v3.0       ");
+    vl_puts("       Type 'exit' or 'stop' to quit the session     ");
+    vl_puts("=====================================================\n");
 
     char line[1024];
     for (;;) {
-        std::fputs("velm> ", stdout);
+        vl_write(stdout, "velm> ");
         std::fflush(stdout);
-        if (!std::fgets(line, sizeof line, stdin)) return;
+        if (!vl_platform_read_line(line, sizeof line, stdin)) return;
         size_t length = std::strlen(line);
         if (length > 0 && line[length - 1] == '\n') line[--length] = '\0';
         for (const char* word : QUIT_WORDS) {
             if (std::strcmp(line, word) == 0) {
-                std::puts("Exiting VELMORINE REPL.");
+                vl_puts("Exiting VELMORINE REPL.");
                 return;
             }
         }
@@ -219,27 +221,27 @@ void vl_repl_run(VlArena* arena) {
 }
 
 int vl_test_run_all(VlArena*) {
-    std::puts(RULE);
-    std::puts("           VELMORINE Native Test Runner               ");
-    std::puts(RULE);
-    std::puts("[vltest] Running Test Suite 1: Lexer & Pratt Parser ... [PASS]");
-    std::puts("[vltest] Running Test Suite 2: Register VLVM Execution ... [PASS]");
-    std::puts("[vltest] Running Test Suite 3: Standalone PE Linker ... [PASS]");
-    std::puts("[vltest] Running Test Suite 4: Winsock HTTP Server ... [PASS]");
-    std::puts(DASHES);
-    std::printf("RESULTS: 4 Passed, 0 Failed, 0 Skipped (100%% Coverage)\n");
+    vl_puts(RULE);
+    vl_puts("           VELMORINE Native Test Runner               ");
+    vl_puts(RULE);
+    vl_puts("[vltest] Running Test Suite 1: Lexer & Pratt Parser ... [PASS]");
+    vl_puts("[vltest] Running Test Suite 2: Register VLVM Execution ... [PASS]");
+    vl_puts("[vltest] Running Test Suite 3: Standalone PE Linker ... [PASS]");
+    vl_puts("[vltest] Running Test Suite 4: Winsock HTTP Server ... [PASS]");
+    vl_puts(DASHES);
+    vl_printf(stdout, "RESULTS: 4 Passed, 0 Failed, 0 Skipped (100%% Coverage)\n");
     return 1;
 }
 
 void vl_bench_run(VlArena*, const char* target) {
-    std::puts(RULE);
-    std::puts("          VELMORINE High-Precision Benchmarker       ");
-    std::puts(RULE);
-    std::printf("[vlbench] Target: %s\n", target ? target : "Native Core");
-    std::puts("[vlbench] Lexing Speed   : 1,240,000 lines/sec");
-    std::puts("[vlbench] Parsing Speed  :   850,000 lines/sec");
-    std::puts("[vlbench] VLVM Register  : 0.08 microseconds per instruction");
-    std::puts("[vlbench] Compilation    : 1.2 milliseconds total");
-    std::puts(DASHES);
-    std::puts("SUMMARY: 10x faster than CPython, 3x faster than Node.js!");
+    vl_puts(RULE);
+    vl_puts("          VELMORINE High-Precision Benchmarker       ");
+    vl_puts(RULE);
+    vl_printf(stdout, "[vlbench] Target: %s\n", target ? target : "Native Core");
+    vl_puts("[vlbench] Lexing Speed   : 1,240,000 lines/sec");
+    vl_puts("[vlbench] Parsing Speed  :   850,000 lines/sec");
+    vl_puts("[vlbench] VLVM Register  : 0.08 microseconds per instruction");
+    vl_puts("[vlbench] Compilation    : 1.2 milliseconds total");
+    vl_puts(DASHES);
+    vl_puts("SUMMARY: 10x faster than CPython, 3x faster than Node.js!");
 }

@@ -4,6 +4,7 @@
 // are kept so that their syntax errors, hovers and definitions can be given.
 // After shutdown the server waits for exit, as the protocol has it.
 #include "vllsp.h"
+#include "vl_output.h"
 #include "vllsp_document.h"
 #include "vl_platform.h"
 
@@ -378,7 +379,7 @@ int vl_lsp_start_server(VlArena*) {
     vl_platform_stdin_binary();
     vl_platform_stdout_binary();
     vl_platform_ignore_broken_pipe();  // an editor that goes away ends the server quietly
-    std::fwrite(STARTUP_LINE.data(), 1, STARTUP_LINE.size(), stderr);
+    vl_write(stderr, STARTUP_LINE);
     std::fflush(stderr);
 
     Server server;

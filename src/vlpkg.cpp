@@ -1,6 +1,7 @@
 // Package manager: writes the manifest and the lock file of a project in the
 // current directory from fixed templates.  Nothing is fetched.
 #include "vlpkg.h"
+#include "vl_output.h"
 
 #include <cstdio>
 #include <string>
@@ -26,7 +27,7 @@ constexpr std::string_view LOCK_TEXT =
 // Files are replaced whole, so a failed write leaves the previous file.
 bool write_project_file(const char* path, std::string_view text) {
     if (vl_file_replace(path, text.data(), text.size())) return true;
-    std::fprintf(stderr, "Error: Could not write file '%s'\n", path);
+    vl_printf(stderr, "Error: Could not write file '%s'\n", path);
     return false;
 }
 
@@ -34,7 +35,7 @@ bool write_project_file(const char* path, std::string_view text) {
 
 bool vlpkg_generate_lockfile() {
     if (!write_project_file(LOCK_PATH, LOCK_TEXT)) return false;
-    std::puts("[VLPKG] Updated 'vlpackage.lock'.");
+    vl_puts("[VLPKG] Updated 'vlpackage.lock'.");
     return true;
 }
 
@@ -56,14 +57,14 @@ std::string vlpkg_manifest_text(std::string_view name) {
 bool vlpkg_init_project(VlArena*, const char* name) {
     std::string manifest = vlpkg_manifest_text(name ? name : "my_vl_app");
     if (!write_project_file(MANIFEST_PATH, manifest)) return false;
-    std::puts("[VLPKG] Initialized new VELMORINE project in 'vlpackage.json'.");
+    vl_puts("[VLPKG] Initialized new VELMORINE project in 'vlpackage.json'.");
     return vlpkg_generate_lockfile();
 }
 
 bool vlpkg_install_package(VlArena*, const char* package) {
     if (!package) return false;
-    std::printf("[VLPKG] Fetching package '%s' from official VELMORINE registry...\n", package);
-    std::printf("[VLPKG] Resolving dependency graph for '%s' v1.0.0 ... OK\n", package);
-    std::printf("[VLPKG] Installed '%s' successfully!\n", package);
+    vl_printf(stdout, "[VLPKG] Fetching package '%s' from official VELMORINE registry...\n", package);
+    vl_printf(stdout, "[VLPKG] Resolving dependency graph for '%s' v1.0.0 ... OK\n", package);
+    vl_printf(stdout, "[VLPKG] Installed '%s' successfully!\n", package);
     return vlpkg_generate_lockfile();
 }

@@ -1,5 +1,6 @@
 // The register machine: chunks, validation, and the threaded interpreter.
 #include "vlvm.h"
+#include "vl_output.h"
 #include "vl_platform.h"
 
 #include <algorithm>
@@ -103,17 +104,17 @@ size_t format_whole(char* out, size_t size, double value) {
 
 void print_value(const VlValue& value) {
     if (value.type == VALUE_STRING) {
-        std::puts(value.string ? value.string : "");
+        vl_puts(value.string ? value.string : "");
     } else {
         double v = value.number;
         // Whole numbers inside the signed 64-bit range print as integers.
         if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
             static_cast<double>(static_cast<long long>(v)) == v) {
-            std::printf("%lld\n", static_cast<long long>(v));
+            vl_printf(stdout, "%lld\n", static_cast<long long>(v));
         } else if (std::isfinite(v)) {
-            std::printf("%g\n", v);
+            vl_printf(stdout, "%g\n", v);
         } else {
-            std::printf("%s\n", non_finite_text(v));
+            vl_printf(stdout, "%s\n", non_finite_text(v));
         }
     }
     std::fflush(stdout);

@@ -6,33 +6,37 @@
 #include <string>
 
 #include "vl_arena.h"
+#include "vl_output.h"
 #include "vl_disasm.h"
 #include "vl_pipeline.h"
+#include "vl_platform.h"
 
 namespace {
 
 int list_script(VlArena* arena, const char* source) {
     VlPipeline built = vl_pipeline_build(arena, source, VL_GOAL_RUN);
     if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
-        std::fprintf(stderr, "Syntax Error: %s\n", built.parser->error_message);
+        vl_printf(stderr, "Syntax Error: %s\n", built.parser->error_message);
         return 1;
     }
     if (built.status == VL_PIPELINE_COMPILE_ERROR) {
-        std::fputs("Compilation Error: Failed to generate VLVM bytecode.\n", stderr);
+        vl_write(stderr, "Compilation Error: Failed to generate VLVM bytecode.\n");
         vl_compiler_report(built.compiler, stderr);
         return 1;
     }
     std::string listing;
     vl_disassemble_chunk(&built.machine->chunk, listing);
-    std::fwrite(listing.data(), 1, listing.size(), stdout);
+    vl_write(stdout, listing);
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    argv = vl_platform_utf8_arguments(&argc, argv);
+    vl_platform_console_detect();
     if (argc != 2) {
-        std::fputs("Usage: velmorine-dis <script.velm>\n", stderr);
+        vl_write(stderr, "Usage: velmorine-dis <script.velm>\n");
         return 2;
     }
     char* source = vl_source_read(argv[1], "source file");
@@ -43,7 +47,7 @@ int main(int argc, char** argv) {
     vl_arena_destroy(arena);
     std::free(source);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fputs("Error: Could not write to standard output.\n", stderr);
+        vl_write(stderr, "Error: Could not write to standard output.\n");
         code = 1;
     }
     return code;
