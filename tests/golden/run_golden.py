@@ -28,6 +28,7 @@ case says `binary_stdout = true`.
 """
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -35,6 +36,11 @@ import tomllib
 
 
 MEMCHECK_EXIT = 99  # no command of the executable exits with it
+
+
+# What wine itself says when it, not the program, fails (a lost server, a
+# prefix it cannot set up): such a case is reported as wine's failure.
+WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: )", re.M)
 
 
 def windows_text(data: bytes) -> bytes:
@@ -72,6 +78,8 @@ def run_case(case, options):
                                   timeout=600 if options.valgrind else 120)
         except subprocess.TimeoutExpired:
             return "timed out"
+        if options.emulator and WINE_FAILURE.search(done.stderr):
+            return "wine failed, not the program:\n" + done.stderr.decode("utf-8", "replace")
         expected_out = case.get("stdout", "").encode("utf-8")
         expected_err = case.get("stderr", "").encode("utf-8")
         if options.lane == "windows":

@@ -1,5 +1,6 @@
 """Shared options and helpers for the Python tests of the executable."""
 import os
+import re
 import subprocess
 
 import pytest
@@ -10,6 +11,11 @@ def pytest_addoption(parser):
     parser.addoption("--lane", default="native", choices=["native", "windows"])
     parser.addoption("--emulator", default="", help="runner for the executable (wine)")
     parser.addoption("--build-dir", default="", help="the CMake build directory")
+
+
+# What wine itself says when it, not the program, fails (a lost server, a
+# prefix it cannot set up): such a run is reported as wine's failure.
+WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: )", re.M)
 
 
 class Velm:
@@ -30,8 +36,11 @@ class Velm:
         return prefix + [self.exe] + [str(a) for a in args]
 
     def run(self, *args, cwd=None, input=b"", timeout=120, **kwargs):
-        return subprocess.run(self.command(*args), cwd=cwd, input=input, capture_output=True,
+        done = subprocess.run(self.command(*args), cwd=cwd, input=input, capture_output=True,
                               timeout=timeout, **kwargs)
+        if self.emulator and WINE_FAILURE.search(done.stderr):
+            pytest.fail("wine failed, not the program:\n" + done.stderr.decode("utf-8", "replace"))
+        return done
 
     def text(self, data: bytes) -> bytes:
         """What the lane's console stream turns `data` into."""
