@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "test_support.h"
 #include "vl_compiler.h"
 #include "vl_lexer.h"
 #include "vl_parser.h"
@@ -68,17 +69,6 @@ void BM_Compile(benchmark::State& state) {
 }
 BENCHMARK(BM_Compile)->Unit(benchmark::kMicrosecond);
 
-VlInstruction make(uint32_t opcode, uint8_t dst, uint8_t src1, uint8_t src2, double number = 0, uint64_t target = 0) {
-    VlInstruction instruction{};
-    instruction.opcode = opcode;
-    instruction.dst = dst;
-    instruction.src1 = src1;
-    instruction.src2 = src2;
-    instruction.number = number;
-    instruction.target = target;
-    return instruction;
-}
-
 // A counted loop of 1,000,000 turns, four instructions each: the cost of
 // dispatch and of the numeric handlers.
 void BM_MachineLoop(benchmark::State& state) {
@@ -86,11 +76,11 @@ void BM_MachineLoop(benchmark::State& state) {
     VlArena* arena = vl_arena_create(0);
     VlVM* vm = vlvm_create(arena);
     const VlInstruction code[] = {
-        make(OP_LOAD_CONST, 0, 0, 0, turns), make(OP_LOAD_CONST, 1, 0, 0, 1), make(OP_LOAD_CONST, 2, 0, 0, 0),
-        make(OP_JUMP_IF_ZERO, 0, 0, 0, 0, 8),  make(OP_SUB, 0, 0, 1),         make(OP_ADD, 2, 2, 1),
-        make(OP_MUL, 3, 2, 1),                 make(OP_JUMP, 0, 0, 0, 0, 3),  make(OP_HALT, 0, 0, 0),
+        ins(OP_LOAD_CONST, 0, 0, 0, turns), ins(OP_LOAD_CONST, 1, 0, 0, 1), ins(OP_LOAD_CONST, 2, 0, 0, 0),
+        ins(OP_JUMP_IF_ZERO, 0, 0, 0, 0, 8),  ins(OP_SUB, 0, 0, 1),         ins(OP_ADD, 2, 2, 1),
+        ins(OP_MUL, 3, 2, 1),                 ins(OP_JUMP, 0, 0, 0, 0, 3),  ins(OP_HALT, 0, 0, 0),
     };
-    for (const VlInstruction& instruction : code) vlvm_write_instruction(&vm->chunk, instruction, arena);
+    for (const VlInstruction& instruction : code) vl_chunk_append(&vm->chunk, arena, instruction);
     for (auto _ : state) {
         vm->pc = 0;
         benchmark::DoNotOptimize(vlvm_run(vm));
@@ -110,12 +100,12 @@ void BM_MachineConcat(benchmark::State& state) {
         state.PauseTiming();
         vl_arena_reset(arena);
         VlVM* vm = vlvm_create(arena);
-        VlInstruction load = make(OP_LOAD_STR, 0, 0, 0);
+        VlInstruction load = ins(OP_LOAD_STR, 0, 0, 0);
         load.string = text;
-        vlvm_write_instruction(&vm->chunk, load, arena);
-        vlvm_write_instruction(&vm->chunk, make(OP_LOAD_CONST, 1, 0, 0, 42), arena);
-        for (int i = 0; i < 1000; i++) vlvm_write_instruction(&vm->chunk, make(OP_ADD, 2, 0, 1), arena);
-        vlvm_write_instruction(&vm->chunk, make(OP_HALT, 0, 0, 0), arena);
+        vl_chunk_append(&vm->chunk, arena, load);
+        vl_chunk_append(&vm->chunk, arena, ins(OP_LOAD_CONST, 1, 0, 0, 42));
+        for (int i = 0; i < 1000; i++) vl_chunk_append(&vm->chunk, arena, ins(OP_ADD, 2, 0, 1));
+        vl_chunk_append(&vm->chunk, arena, ins(OP_HALT, 0, 0, 0));
         state.ResumeTiming();
         benchmark::DoNotOptimize(vlvm_run(vm));
     }
@@ -143,14 +133,14 @@ void BM_MachineStraightLine(benchmark::State& state) {
     constexpr int instructions = 8000;  // 256 KiB of code: the cost of dispatch, not of memory
     VlArena* arena = vl_arena_create(0);
     VlVM* vm = vlvm_create(arena);
-    vlvm_write_instruction(&vm->chunk, make(OP_LOAD_CONST, 0, 0, 0, 3), arena);
-    vlvm_write_instruction(&vm->chunk, make(OP_LOAD_CONST, 1, 0, 0, 7), arena);
+    vl_chunk_append(&vm->chunk, arena, ins(OP_LOAD_CONST, 0, 0, 0, 3));
+    vl_chunk_append(&vm->chunk, arena, ins(OP_LOAD_CONST, 1, 0, 0, 7));
     const uint32_t ops[] = {OP_ADD, OP_MUL, OP_SUB, OP_DIV, OP_MOVE, OP_LOAD_CONST};
     for (int i = 2; i < instructions - 1; i++) {
         auto dst = static_cast<uint8_t>(2 + i % 200);
-        vlvm_write_instruction(&vm->chunk, make(ops[i % 6], dst, static_cast<uint8_t>(i % 2), 1, 2), arena);
+        vl_chunk_append(&vm->chunk, arena, ins(ops[i % 6], dst, static_cast<uint8_t>(i % 2), 1, 2));
     }
-    vlvm_write_instruction(&vm->chunk, make(OP_HALT, 0, 0, 0), arena);
+    vl_chunk_append(&vm->chunk, arena, ins(OP_HALT, 0, 0, 0));
     for (auto _ : state) {
         vm->pc = 0;
         benchmark::DoNotOptimize(vlvm_run(vm));

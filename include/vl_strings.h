@@ -3,8 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "vl_arena.h"
-
-struct VlValue;
+#include "vl_value.h"
 
 // A program that joins strings in a long run makes a new string every time,
 // and only those that registers still hold are alive.  The first

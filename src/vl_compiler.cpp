@@ -65,7 +65,7 @@ void release(VlCompiler* c, Operand operand) {
 void emit(VlCompiler* c, VlOpcode opcode, uint8_t dst, uint8_t src1 = 0, uint8_t src2 = 0, double number = 0.0,
           const char* string = nullptr) {
     if (c->failed) return;
-    vlvm_write_fields(c->chunk, c->arena, opcode, dst, src1, src2, number, string);
+    vl_chunk_append_fields(c->chunk, c->arena, opcode, dst, src1, src2, number, string);
 }
 
 // A variable's register.  A register that held a temporary before is cleared
@@ -262,9 +262,7 @@ bool vl_compile_finish(VlCompiler* compiler) {
     if (!compiler) return false;
     emit(compiler, OP_HALT, 0);
     if (compiler->failed) {
-        VlChunk* chunk = compiler->chunk;
-        chunk->count = compiler->first_instruction;
-        if (chunk->checked > chunk->count) chunk->checked = chunk->count;
+        vl_chunk_truncate(compiler->chunk, compiler->first_instruction);
         return false;
     }
     return true;

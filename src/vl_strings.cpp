@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "vlvm.h"
-
 namespace {
 
 constexpr size_t round8(size_t n) { return (n + 7) & ~size_t{7}; }

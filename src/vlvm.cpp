@@ -1,4 +1,4 @@
-// The register machine: chunks, validation, and the threaded interpreter.
+// The register machine and its threaded interpreter.
 #include "vlvm.h"
 #include "vl_output.h"
 #include "vl_platform.h"
@@ -12,66 +12,11 @@
 VlVM* vlvm_create(VlArena* arena) {
     auto* machine = static_cast<VlVM*>(vl_arena_must_alloc_zero(arena, sizeof(VlVM)));
     machine->arena = arena;
-    vlvm_init_chunk(&machine->chunk, arena);
+    vl_chunk_init(&machine->chunk, arena);
     return machine;
 }
 
-void vlvm_init_chunk(VlChunk* chunk, VlArena* arena) {
-    chunk->code = static_cast<VlInstruction*>(
-        vl_arena_must_alloc(arena, VL_CHUNK_INITIAL_CAPACITY * sizeof(VlInstruction)));
-    chunk->count = 0;
-    chunk->capacity = VL_CHUNK_INITIAL_CAPACITY;
-    chunk->checked = 0;
-    chunk->farthest_target = 0;
-}
-
-// From this capacity on, the instruction array lives in a block of its own
-// and an outgrown copy goes back to the system; below it, copies stay in the
-// arena (at most 256 KiB of them in all).
-constexpr uint64_t OWN_BLOCK_CAPACITY = 8192;
-
-
-void vlvm_make_room(VlChunk* chunk, VlArena* arena) {
-    if (chunk->count >= chunk->capacity) {
-        if (chunk->capacity > SIZE_MAX / 2 / sizeof(VlInstruction)) vl_out_of_memory();
-        uint64_t capacity = chunk->capacity * 2;
-        size_t bytes = capacity * sizeof(VlInstruction);
-        size_t used = chunk->count * sizeof(VlInstruction);
-        VlInstruction* code = nullptr;
-        if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
-            code = static_cast<VlInstruction*>(vl_arena_resize_own(arena, chunk->code, used, bytes));
-        } else {
-            code = static_cast<VlInstruction*>(capacity >= OWN_BLOCK_CAPACITY ? vl_arena_alloc_own(arena, bytes)
-                                                                               : vl_arena_alloc(arena, bytes));
-            if (code) std::memcpy(code, chunk->code, used);  // the small old array stays in the arena
-        }
-        if (!code) vl_out_of_memory();
-        chunk->code = code;
-        chunk->capacity = capacity;
-    }
-    if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
-        uint64_t ahead = std::min(VL_CHUNK_PREPARE_STEP, chunk->capacity - chunk->count);
-        vl_platform_pages_prepare(chunk->code + chunk->count, ahead * sizeof(VlInstruction));
-    }
-}
-
 namespace {
-
-// A chunk is run only when every opcode has a handler, every jump lands
-// inside the chunk, the start is inside it and the last instruction halts:
-// then the dispatch itself needs no checks and can never run off the end.
-bool chunk_is_valid(const VlChunk& chunk, uint64_t pc) {
-    if (chunk.count == 0 || pc >= chunk.count) return false;
-    if (chunk.code[chunk.count - 1].opcode != OP_HALT) return false;
-    if (chunk.checked == chunk.count) return chunk.farthest_target < chunk.count;
-    for (uint64_t i = 0; i < chunk.count; i++) {
-        const VlInstruction& instruction = chunk.code[i];
-        if (instruction.opcode >= VL_OPCODE_COUNT) return false;
-        bool jumps = instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO;
-        if (jumps && instruction.target >= chunk.count) return false;
-    }
-    return true;
-}
 
 // Subtraction, multiplication, division and the zero test read a number;
 // a string there counts as 0, the same on every run and platform.
@@ -202,7 +147,7 @@ inline void set_number(VlValue& dst, double number) {
 
 int vlvm_run(VlVM* machine) {
     if (!machine || machine->chunk.count == 0) return 0;
-    if (!chunk_is_valid(machine->chunk, machine->pc)) return 0;
+    if (!vl_chunk_is_runnable(&machine->chunk, machine->pc)) return 0;
 
     const VlInstruction* code = machine->chunk.code;
     VlValue* reg = machine->registers;

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "test_support.h"
 #include "vl_arena.h"
 
 // Under AddressSanitizer an impossible malloc aborts the process by default;
@@ -14,16 +15,6 @@
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 
 namespace {
-
-struct ArenaPtr {
-    VlArena* arena;
-    explicit ArenaPtr(size_t min_block) : arena(vl_arena_create(min_block)) {}
-    ~ArenaPtr() { vl_arena_destroy(arena); }
-    ArenaPtr(const ArenaPtr&) = delete;
-    ArenaPtr& operator=(const ArenaPtr&) = delete;
-    VlArena* operator->() const { return arena; }
-    operator VlArena*() const { return arena; }
-};
 
 uintptr_t address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
@@ -40,7 +31,7 @@ bool inside(const VlArenaBlock* block, const void* p) {
 
 TEST(Arena, FirstBlockIsAtLeast64KiB) {
     ArenaPtr small(1);
-    ASSERT_NE(small.arena, nullptr);
+    ASSERT_NE(small.get(), nullptr);
     EXPECT_EQ(small->first->capacity, 65536u);
     EXPECT_EQ(small->first, small->current);
     EXPECT_EQ(small->first->next, nullptr);

@@ -5,37 +5,28 @@
 #include <limits>
 #include <string>
 
+#include "test_support.h"
 #include "vl_disasm.h"
 
 namespace {
 
-VlInstruction ins(uint32_t opcode, uint8_t dst = 0, uint8_t src1 = 0, double number = 0,
-                  const char* string = nullptr, uint64_t target = 0) {
-    VlInstruction instruction{};
-    instruction.opcode = opcode;
-    instruction.dst = dst;
-    instruction.src1 = src1;
-    instruction.number = number;
-    instruction.string = string;
-    instruction.target = target;
-    return instruction;
-}
-
 TEST(Listing, EveryFieldFormAndUnknownOpcodes) {
     VlInstruction code[] = {
-        ins(OP_LOAD_CONST, 255, 0, 0.1 + 0.2),
-        ins(OP_LOAD_CONST, 1, 0, 1e20),
-        ins(OP_LOAD_CONST, 2, 0, -0.0),
-        ins(OP_LOAD_CONST, 3, 0, std::numeric_limits<double>::infinity()),
-        ins(OP_LOAD_STR, 4, 0, 0, "say \"hi\"\\\n\t\r\x01\x7F caf\xC3\xA9"),
+        ins(OP_LOAD_CONST, 255, 0, 0, 0.1 + 0.2),
+        ins(OP_LOAD_CONST, 1, 0, 0, 1e20),
+        ins(OP_LOAD_CONST, 2, 0, 0, -0.0),
+        ins(OP_LOAD_CONST, 3, 0, 0, std::numeric_limits<double>::infinity()),
+        ins(OP_LOAD_STR, 4, 0, 0, 0, 0, "say \"hi\"\\\n\t\r\x01\x7F caf\xC3\xA9"),
         ins(OP_LOAD_STR, 5),
-        ins(OP_JUMP, 0, 0, 0, nullptr, 12345),
-        ins(OP_JUMP_IF_ZERO, 0, 9, 0, nullptr, 3),
-        ins(42, 1, 2, 3),
+        ins(OP_JUMP, 0, 0, 0, 0, 12345),
+        ins(OP_JUMP_IF_ZERO, 0, 9, 0, 0, 3),
+        ins(42, 1, 2, 0, 3),
         ins(0xFFFFFFFFu),
         ins(OP_HALT),
     };
-    VlChunk chunk{code, std::size(code), std::size(code)};
+    VlChunk chunk{};
+    chunk.code = code;
+    chunk.count = chunk.capacity = std::size(code);
     std::string out;
     vl_disassemble_chunk(&chunk, out);
     EXPECT_EQ(out,

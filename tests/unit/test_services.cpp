@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "test_support.h"
 #include "vl_arena.h"
 #include "vl_stdlib.h"
 
@@ -122,8 +123,8 @@ TEST(WindowTitle, LongTitlesAreCutBetweenCodePoints) {
     EXPECT_EQ(shown_title(repeat("\xE7\xAA\x93", 300)), repeat("\xE7\xAA\x93", 255));
     // 255 units would end inside a surrogate pair: one unit stays unused.
     EXPECT_EQ(shown_title(repeat(smile, 200)), repeat(smile, 127));
-    EXPECT_EQ(shown_title("a" + repeat(smile, 200)), "a" + repeat(smile, 127));
-    EXPECT_EQ(shown_title("a" + repeat(smile, 127)), "a" + repeat(smile, 127));  // exactly full
+    EXPECT_EQ(shown_title(std::string("a").append(repeat(smile, 200))), std::string("a").append(repeat(smile, 127)));
+    EXPECT_EQ(shown_title(std::string("a").append(repeat(smile, 127))), std::string("a").append(repeat(smile, 127)));  // exactly full
 }
 
 TEST(WindowTitle, MalformedSequencesBecomeReplacementCharacters) {
@@ -139,13 +140,9 @@ TEST(WindowTitle, MalformedSequencesBecomeReplacementCharacters) {
     EXPECT_EQ(shown_title(std::string(300, '\xFF')), repeat(replacement, 255));
 }
 
-struct ArenaDeleter {
-    void operator()(VlArena* arena) const { vl_arena_destroy(arena); }
-};
-
 TEST(AssistantPrompt, FormatsTheSentence) {
-    std::unique_ptr<VlArena, ArenaDeleter> arena(vl_arena_create(VL_ARENA_MIN_BLOCK));
-    ASSERT_NE(arena, nullptr);
+    ArenaPtr arena(VL_ARENA_MIN_BLOCK);
+    ASSERT_NE(arena.get(), nullptr);
     char* hello = vl_ai_prompt(arena.get(), "hello");
     ASSERT_NE(hello, nullptr);
     EXPECT_STREQ(hello, "[VLAI Brain] Processed query: 'hello'. Status: 100% Operational.");
@@ -154,8 +151,8 @@ TEST(AssistantPrompt, FormatsTheSentence) {
 }
 
 TEST(AssistantPrompt, LongQueriesAreCutAt511Bytes) {
-    std::unique_ptr<VlArena, ArenaDeleter> arena(vl_arena_create(VL_ARENA_MIN_BLOCK));
-    ASSERT_NE(arena, nullptr);
+    ArenaPtr arena(VL_ARENA_MIN_BLOCK);
+    ASSERT_NE(arena.get(), nullptr);
     const std::string prefix = "[VLAI Brain] Processed query: '";
     const std::string suffix = "'. Status: 100% Operational.";
 

@@ -6,28 +6,17 @@
 #include <limits>
 #include <vector>
 
+#include "test_support.h"
 #include "vlvm.h"
 
 namespace {
-
-VlInstruction ins(uint32_t opcode, uint8_t dst = 0, uint8_t src1 = 0, uint8_t src2 = 0, double number = 0,
-                  uint64_t target = 0) {
-    VlInstruction instruction{};
-    instruction.opcode = opcode;
-    instruction.dst = dst;
-    instruction.src1 = src1;
-    instruction.src2 = src2;
-    instruction.number = number;
-    instruction.target = target;
-    return instruction;
-}
 
 struct Machine {
     VlArena* arena = vl_arena_create(0);
     VlVM* vm = vlvm_create(arena);
 
     explicit Machine(const std::vector<VlInstruction>& code = {}) {
-        for (const VlInstruction& instruction : code) vlvm_write_instruction(&vm->chunk, instruction, arena);
+        for (const VlInstruction& instruction : code) vl_chunk_append(&vm->chunk, arena, instruction);
     }
     ~Machine() { vl_arena_destroy(arena); }
     double number(int reg) const { return vm->registers[reg].number; }
@@ -51,7 +40,7 @@ TEST(Machine, ChunkDoublesAndKeepsItsCopies) {
     VlInstruction instruction = ins(OP_LOAD_CONST);
     for (int i = 0; i < 129; i++) {
         instruction.number = i;
-        vlvm_write_instruction(&m.vm->chunk, instruction, m.arena);
+        vl_chunk_append(&m.vm->chunk, m.arena, instruction);
         instruction.number = -1;  // the chunk holds its own copy
         if (i == 63 || i == 64) {
             EXPECT_EQ(m.vm->chunk.capacity, i == 63 ? 64u : 128u);
@@ -60,7 +49,7 @@ TEST(Machine, ChunkDoublesAndKeepsItsCopies) {
     EXPECT_EQ(m.vm->chunk.capacity, 256u);
     for (int i = 0; i < 129; i++) EXPECT_EQ(m.vm->chunk.code[i].number, i);
 
-    vlvm_init_chunk(&m.vm->chunk, m.arena);
+    vl_chunk_init(&m.vm->chunk, m.arena);
     EXPECT_EQ(m.vm->chunk.count, 0u);
     EXPECT_EQ(m.vm->chunk.capacity, 64u);
 }
@@ -140,7 +129,7 @@ TEST(Machine, InvalidChunksRunNothing) {
     // A chunk cut short after it was written is checked again in full: its
     // jump now lands past the end.
     Machine cut({ins(OP_LOAD_CONST, 0, 0, 0, 1), ins(OP_JUMP, 0, 0, 0, 0, 3), ins(OP_HALT), ins(OP_HALT)});
-    cut.vm->chunk.count = 3;
+    vl_chunk_truncate(&cut.vm->chunk, 3);
     EXPECT_EQ(vlvm_run(cut.vm), 0);
     EXPECT_EQ(cut.number(0), 0);
 }

@@ -1,0 +1,73 @@
+// The instruction array: growth, truncation and the validity check.
+#include "vl_chunk.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vl_platform.h"
+
+void vl_chunk_init(VlChunk* chunk, VlArena* arena) {
+    chunk->code = static_cast<VlInstruction*>(
+        vl_arena_must_alloc(arena, VL_CHUNK_INITIAL_CAPACITY * sizeof(VlInstruction)));
+    chunk->count = 0;
+    chunk->capacity = VL_CHUNK_INITIAL_CAPACITY;
+    chunk->valid_prefix_ = 0;
+    chunk->farthest_target_ = 0;
+}
+
+// From this capacity on, the instruction array lives in a block of its own
+// and an outgrown copy goes back to the system; below it, copies stay in the
+// arena (at most 256 KiB of them in all).
+constexpr uint64_t OWN_BLOCK_CAPACITY = 8192;
+
+void vl_chunk_grow(VlChunk* chunk, VlArena* arena) {
+    if (chunk->count >= chunk->capacity) {
+        if (chunk->capacity > SIZE_MAX / 2 / sizeof(VlInstruction)) vl_out_of_memory();
+        uint64_t capacity = chunk->capacity * 2;
+        size_t bytes = capacity * sizeof(VlInstruction);
+        size_t used = chunk->count * sizeof(VlInstruction);
+        VlInstruction* code = nullptr;
+        if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
+            code = static_cast<VlInstruction*>(vl_arena_resize_own(arena, chunk->code, used, bytes));
+        } else {
+            code = static_cast<VlInstruction*>(capacity >= OWN_BLOCK_CAPACITY ? vl_arena_alloc_own(arena, bytes)
+                                                                               : vl_arena_alloc(arena, bytes));
+            if (code) std::memcpy(code, chunk->code, used);  // the small old array stays in the arena
+        }
+        if (!code) vl_out_of_memory();
+        chunk->code = code;
+        chunk->capacity = capacity;
+    }
+    if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
+        uint64_t ahead = std::min(VL_CHUNK_PREPARE_STEP, chunk->capacity - chunk->count);
+        vl_platform_pages_prepare(chunk->code + chunk->count, ahead * sizeof(VlInstruction));
+    }
+}
+
+void vl_chunk_truncate(VlChunk* chunk, uint64_t count) {
+    if (count >= chunk->count) return;
+    chunk->count = count;
+    // What was known of the first `count` instructions still holds, but a
+    // jump among the cut ones may have been the farthest: look again.
+    if (chunk->valid_prefix_ > count) chunk->valid_prefix_ = count;
+    chunk->farthest_target_ = 0;
+    for (uint64_t i = 0; i < chunk->valid_prefix_; i++) {
+        const VlInstruction& instruction = chunk->code[i];
+        if ((instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO) &&
+            instruction.target > chunk->farthest_target_)
+            chunk->farthest_target_ = instruction.target;
+    }
+}
+
+bool vl_chunk_is_runnable(const VlChunk* chunk, uint64_t pc) {
+    if (!chunk || chunk->count == 0 || pc >= chunk->count) return false;
+    if (chunk->code[chunk->count - 1].opcode != OP_HALT) return false;
+    if (chunk->valid_prefix_ == chunk->count) return chunk->farthest_target_ < chunk->count;
+    for (uint64_t i = 0; i < chunk->count; i++) {
+        const VlInstruction& instruction = chunk->code[i];
+        if (instruction.opcode >= VL_OPCODE_COUNT) return false;
+        bool jumps = instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO;
+        if (jumps && instruction.target >= chunk->count) return false;
+    }
+    return true;
+}
