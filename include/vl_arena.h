@@ -44,9 +44,13 @@ void vl_arena_destroy(VlArena* arena);
 [[nodiscard]] void* vl_arena_must_alloc_slow(VlArena* arena, size_t size);
 [[nodiscard]] char* vl_arena_must_strndup_slow(VlArena* arena, const char* bytes, size_t n);
 
+// Every allocation is rounded up to a multiple of 8 bytes; 0 when that
+// would overflow.
+[[nodiscard]] constexpr size_t vl_round8(size_t size) { return size > SIZE_MAX - 7 ? 0 : (size + 7) & ~size_t{7}; }
+
 [[nodiscard]] inline void* vl_arena_must_alloc(VlArena* arena, size_t size) {
     VlArenaBlock* block = arena ? arena->current : nullptr;
-    size_t rounded = (size + 7) & ~size_t{7};
+    size_t rounded = vl_round8(size);
     if (block && size != 0 && rounded >= size && rounded <= block->capacity - block->used) {
         void* result = reinterpret_cast<char*>(block + 1) + block->used;
         block->used += rounded;

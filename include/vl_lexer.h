@@ -51,6 +51,12 @@ enum VlTokenType : int32_t {
     TOKEN_RBRACKET = 42,
 };
 
+// The operators, all of one precedence, grouped from the left; "same",
+// "big" and "small" add, as "plus" does.
+[[nodiscard]] constexpr bool vl_token_is_operator(VlTokenType type) {
+    return type == TOKEN_SAME || type == TOKEN_BIG || type == TOKEN_SMALL || (type >= TOKEN_PLUS && type <= TOKEN_DIVIDE);
+}
+
 struct VlToken {
     VlTokenType type;
     const char* start;  // into the source; null for EOF and DEDENT

@@ -89,15 +89,9 @@ static void* bump(VlArena* arena, size_t rounded) {
     return block + 1;
 }
 
-// Rounds up to a multiple of 8; 0 when that would overflow.
-static size_t round8(size_t size) {
-    if (size > SIZE_MAX - 7) return 0;
-    return (size + 7) & ~static_cast<size_t>(7);
-}
-
 void* vl_arena_alloc(VlArena* arena, size_t size) {
     if (!arena || size == 0) return nullptr;
-    size_t rounded = round8(size);
+    size_t rounded = vl_round8(size);
     return rounded ? bump(arena, rounded) : nullptr;
 }
 
@@ -109,7 +103,7 @@ void* vl_arena_alloc_zero(VlArena* arena, size_t size) {
 
 char* vl_arena_strndup(VlArena* arena, const char* bytes, size_t n) {
     if (!arena || !bytes || n == SIZE_MAX) return nullptr;
-    size_t rounded = round8(n + 1);
+    size_t rounded = vl_round8(n + 1);
     if (!rounded) return nullptr;
     auto* copy = static_cast<char*>(bump(arena, rounded));
     if (!copy) return nullptr;
@@ -125,7 +119,7 @@ char* vl_arena_strdup(VlArena* arena, const char* text) {
 
 void* vl_arena_alloc_own(VlArena* arena, size_t size) {
     if (!arena || size == 0) return nullptr;
-    size_t rounded = round8(size);
+    size_t rounded = vl_round8(size);
     if (!rounded) return nullptr;
     VlArenaBlock* block = new_block(rounded);
     if (!block) return nullptr;
@@ -143,7 +137,7 @@ void* vl_arena_resize_own(VlArena* arena, void* data, size_t old_size, size_t ne
     VlArenaBlock* block = static_cast<VlArenaBlock*>(data) - 1;
     VlArenaBlock* before = arena->first;
     while (before && before->next != block) before = before->next;
-    size_t rounded = round8(new_size);
+    size_t rounded = vl_round8(new_size);
     if (!before || block == arena->current || rounded < old_size || rounded > SIZE_MAX - HEADER) return nullptr;
 
     if (block->origin == VL_BLOCK_PAGES && !vl_fault_refuse_memory()) {

@@ -1,11 +1,13 @@
 // The lexer: one token per call, pointing into the caller's source text.
 #include "vl_lexer.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -14,44 +16,79 @@ struct Keyword {
     VlTokenType type;
 };
 
-constexpr Keyword KEYWORDS[] = {
-    {"start", TOKEN_START},   {"stop", TOKEN_STOP},       {"store", TOKEN_STORE},   {"display", TOKEN_DISPLAY},
-    {"check", TOKEN_CHECK},   {"otherwise", TOKEN_OTHERWISE}, {"count", TOKEN_COUNT}, {"from", TOKEN_FROM},
-    {"to", TOKEN_TO},         {"create", TOKEN_CREATE},   {"blueprint", TOKEN_BLUEPRINT}, {"open", TOKEN_OPEN},
-    {"freeze", TOKEN_FREEZE}, {"move", TOKEN_MOVE},       {"as", TOKEN_AS},         {"same", TOKEN_SAME},
-    {"big", TOKEN_BIG},       {"small", TOKEN_SMALL},     {"yes", TOKEN_YES},       {"no", TOKEN_NO},
-    {"number", TOKEN_TYPE_NUMBER}, {"word", TOKEN_TYPE_WORD}, {"flag", TOKEN_TYPE_FLAG}, {"list", TOKEN_TYPE_LIST},
-    {"plus", TOKEN_PLUS},     {"minus", TOKEN_MINUS},     {"into", TOKEN_MULTIPLY},
-};
-constexpr size_t SHORTEST_KEYWORD = 2, LONGEST_KEYWORD = 9;
+// The one-word keywords; "divided by" is read as a word and "by".
+constexpr auto KEYWORDS = [] {
+    std::array<Keyword, 64> all{};
+    size_t n = 0;
+#define VL_KEYWORD(token, spelling, detail, meaning) all[n++] = Keyword{spelling, token};
+#include "vl_keywords.h"
+    std::array<Keyword, 64> words{};
+    size_t kept = 0;
+    for (size_t i = 0; i < n; i++)
+        if (all[i].word.find(' ') == std::string_view::npos) words[kept++] = all[i];
+    return std::pair{words, kept};
+}();
+constexpr size_t KEYWORD_COUNT = KEYWORDS.second;
 
-// A perfect hash of the keywords from their length and first and last
-// bytes: a word is compared with one keyword at most.
-constexpr size_t keyword_slot(const char* word, size_t length) {
-    return (length * 10 + static_cast<unsigned char>(word[0]) * 6u + static_cast<unsigned char>(word[length - 1]) * 9u) &
-           63u;
+constexpr size_t SHORTEST_KEYWORD = [] {
+    size_t shortest = SIZE_MAX;
+    for (size_t i = 0; i < KEYWORD_COUNT; i++) shortest = std::min(shortest, KEYWORDS.first[i].word.size());
+    return shortest;
+}();
+constexpr size_t LONGEST_KEYWORD = [] {
+    size_t longest = 0;
+    for (size_t i = 0; i < KEYWORD_COUNT; i++) longest = std::max(longest, KEYWORDS.first[i].word.size());
+    return longest;
+}();
+
+// A perfect hash of the keywords into 64 slots, from a word's length and its
+// first and last bytes, so that a word is compared with one keyword at most:
+// (length * a + first * b + last * c) mod 64.  The factors are the first
+// that give every keyword a slot of its own, found below at compile time;
+// a new keyword that collides makes the search go on, or fail the build.
+struct HashFactors {
+    unsigned a, b, c;
+};
+
+constexpr size_t hash_slot(HashFactors f, size_t length, unsigned char first, unsigned char last) {
+    return (length * f.a + first * f.b + last * f.c) & 63u;
 }
 
-struct KeywordTable {
-    Keyword slots[64]{};
-    bool perfect = true;
-};
-
-constexpr KeywordTable keyword_table() {
-    KeywordTable table;
-    for (const Keyword& keyword : KEYWORDS) {
-        Keyword& slot = table.slots[keyword_slot(keyword.word.data(), keyword.word.size())];
-        if (!slot.word.empty()) table.perfect = false;
-        slot = keyword;
+constexpr HashFactors HASH = [] {
+    for (unsigned a = 1; a < 16; a++) {
+        for (unsigned b = 1; b < 16; b++) {
+            for (unsigned c = 1; c < 16; c++) {
+                uint64_t taken = 0;
+                bool perfect = true;
+                for (size_t i = 0; i < KEYWORD_COUNT && perfect; i++) {
+                    std::string_view word = KEYWORDS.first[i].word;
+                    uint64_t bit = uint64_t{1} << hash_slot({a, b, c}, word.size(), static_cast<unsigned char>(word.front()),
+                                                             static_cast<unsigned char>(word.back()));
+                    perfect = !(taken & bit);
+                    taken |= bit;
+                }
+                if (perfect) return HashFactors{a, b, c};
+            }
+        }
     }
-    return table;
-}
-constexpr KeywordTable KEYWORD_TABLE = keyword_table();
-static_assert(KEYWORD_TABLE.perfect && std::size(KEYWORDS) == 27, "two of the 27 keywords share a slot");
+    return HashFactors{0, 0, 0};
+}();
+static_assert(HASH.a != 0, "no factors below 16 hash the keywords perfectly");
+
+constexpr auto KEYWORD_TABLE = [] {
+    std::array<Keyword, 64> slots{};
+    for (size_t i = 0; i < KEYWORD_COUNT; i++) {
+        const Keyword& keyword = KEYWORDS.first[i];
+        slots[hash_slot(HASH, keyword.word.size(), static_cast<unsigned char>(keyword.word.front()),
+                        static_cast<unsigned char>(keyword.word.back()))] = keyword;
+    }
+    return slots;
+}();
 
 VlTokenType keyword_type(const char* word, size_t length) {
     if (length < SHORTEST_KEYWORD || length > LONGEST_KEYWORD) return TOKEN_IDENTIFIER;
-    const Keyword& keyword = KEYWORD_TABLE.slots[keyword_slot(word, length)];
+    const Keyword& keyword = KEYWORD_TABLE[hash_slot(HASH, length, static_cast<unsigned char>(word[0]),
+                                                     static_cast<unsigned char>(word[length - 1]))];
     if (keyword.word.size() != length) return TOKEN_IDENTIFIER;
     for (size_t i = 0; i < length; i++)
         if (keyword.word[i] != word[i]) return TOKEN_IDENTIFIER;
@@ -386,18 +423,17 @@ VlToken vl_lexer_next_token(VlLexer* lexer) {
 }
 
 const char* vl_token_type_name(VlTokenType type) {
+    // The statement words and the operators go by their spelling; the other
+    // keywords, like every other token but three, are just "TOKEN".
+    if ((type >= TOKEN_START && type <= TOKEN_COUNT) || (type >= TOKEN_PLUS && type <= TOKEN_DIVIDE)) {
+        switch (type) {
+#define VL_KEYWORD(token, spelling, detail, meaning) \
+    case token: return spelling;
+#include "vl_keywords.h"
+            default: break;
+        }
+    }
     switch (type) {
-        case TOKEN_START: return "start";
-        case TOKEN_STOP: return "stop";
-        case TOKEN_STORE: return "store";
-        case TOKEN_DISPLAY: return "display";
-        case TOKEN_CHECK: return "check";
-        case TOKEN_OTHERWISE: return "otherwise";
-        case TOKEN_COUNT: return "count";
-        case TOKEN_PLUS: return "plus";
-        case TOKEN_MINUS: return "minus";
-        case TOKEN_MULTIPLY: return "into";
-        case TOKEN_DIVIDE: return "divided by";
         case TOKEN_IDENTIFIER: return "IDENTIFIER";
         case TOKEN_NUMBER: return "NUMBER";
         case TOKEN_STRING: return "STRING";

@@ -96,16 +96,6 @@ static void error_too_deep(VlParser* parser, const char* what, const VlToken& to
     notify_error(parser, token, parser->error_message);
 }
 
-static bool is_operator(VlTokenType type) {
-    switch (type) {
-        case TOKEN_SAME: case TOKEN_BIG: case TOKEN_SMALL: case TOKEN_PLUS:
-        case TOKEN_MINUS: case TOKEN_MULTIPLY: case TOKEN_DIVIDE:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // One operand; null (after recording an error where one is due) when missing.
 static VlNode* parse_operand(VlParser* parser) {
     const VlToken& token = current(parser);  // read before each advance
@@ -149,7 +139,7 @@ static VlNode* parse_operand(VlParser* parser) {
 static VlNode* parse_expression(VlParser* parser) {
     VlNode* expression = parse_operand(parser);
     if (!expression) return nullptr;
-    while (is_operator(current(parser).type)) {
+    while (vl_token_is_operator(current(parser).type)) {
         VlTokenType op = current(parser).type;
         advance(parser);
         VlNode* right = parse_operand(parser);  // may be null; the expression goes on

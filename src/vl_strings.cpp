@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr size_t round8(size_t n) { return (n + 7) & ~size_t{7}; }
-
 bool inside(const VlStringSpace& space, const char* text) {
     return text >= space.base && text < space.base + VL_STRINGS_SPACE_BYTES;
 }
@@ -16,7 +14,7 @@ char* place(VlStringSpace& space, const char* text, size_t length) {
     char* copy = space.base + space.used;
     std::memcpy(copy, text, length);
     copy[length] = '\0';
-    space.used += round8(length + 1);
+    space.used += vl_round8(length + 1);
     return copy;
 }
 
@@ -47,7 +45,7 @@ void collect(VlStringStore* store, VlValue* registers, size_t count) {
 
 const char* vl_strings_store(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count,
                              const char* text, size_t length) {
-    size_t need = round8(length + 1);
+    size_t need = vl_round8(length + 1);
     if (store->direct_bytes < VL_STRINGS_DIRECT_BYTES) {
         store->direct_bytes += need;
         return vl_arena_strndup(arena, text, length);

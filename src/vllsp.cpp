@@ -37,13 +37,21 @@ constexpr std::string_view REPLY_HEAD = "{\"jsonrpc\":\"2.0\",\"id\":";
 constexpr std::string_view INITIALIZE_RESULT =
     ",\"result\":{\"capabilities\":{\"textDocumentSync\":1,\"completionProvider\":"
     "{\"resolveProvider\":true},\"hoverProvider\":true,\"definitionProvider\":true}}}";
-constexpr std::string_view COMPLETION_RESULT =
-    ",\"result\":[{\"label\":\"display\",\"kind\":14,\"detail\":\"Print to console\"},"
-    "{\"label\":\"store\",\"kind\":14,\"detail\":\"Declare variable\"},"
-    "{\"label\":\"check\",\"kind\":14,\"detail\":\"If condition\"},"
-    "{\"label\":\"count\",\"kind\":14,\"detail\":\"Count loop\"},"
-    "{\"label\":\"start\",\"kind\":14,\"detail\":\"Program entry\"},"
-    "{\"label\":\"stop\",\"kind\":14,\"detail\":\"Program exit\"}]}";
+// The keywords that have a completion detail, in the keyword list's order.
+const std::string& completion_result() {
+    static const std::string result = [] {
+        std::string items;
+        auto add = [&items](std::string_view spelling, std::string_view detail) {
+            if (detail.empty()) return;
+            if (!items.empty()) items += ',';
+            items += "{\"label\":\"" + std::string(spelling) + "\",\"kind\":14,\"detail\":\"" + std::string(detail) + "\"}";
+        };
+#define VL_KEYWORD(token, spelling, detail, meaning) add(spelling, detail);
+#include "vl_keywords.h"
+        return ",\"result\":[" + items + "]}";
+    }();
+    return result;
+}
 constexpr std::string_view NULL_RESULT = ",\"result\":null}";
 
 // JSON-RPC error codes.
@@ -217,7 +225,7 @@ Next request(Server& server, const std::string& id, const std::string& method, c
             params && path(*params, {"capabilities", "textDocument", "publishDiagnostics"}) != nullptr;
         return served(send_reply(id, INITIALIZE_RESULT));
     }
-    if (method == "textDocument/completion") return served(send_reply(id, COMPLETION_RESULT));
+    if (method == "textDocument/completion") return served(send_reply(id, completion_result()));
     if (method == "shutdown") {
         server.shut_down = true;
         return served(send_reply(id, NULL_RESULT));

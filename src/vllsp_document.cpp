@@ -6,6 +6,7 @@
 #include "vl_arena.h"
 #include "vl_lexer.h"
 #include "vl_parser.h"
+#include "vl_utf8.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,16 +26,6 @@ ArenaPtr new_arena() {
     if (!arena) vl_out_of_memory();
     return ArenaPtr(arena);
 }
-
-// Byte length of the UTF-8 sequence that `lead` starts, and its UTF-16 units.
-size_t sequence_length(unsigned char lead) {
-    if (lead < 0xC0) return 1;  // ASCII, or a stray continuation byte
-    if (lead < 0xE0) return 2;
-    if (lead < 0xF0) return 3;
-    return 4;
-}
-
-int64_t utf16_units(unsigned char lead) { return lead >= 0xF0 ? 2 : 1; }
 
 // The text as the lexer sees it (up to its first zero byte), with the start
 // of every editor line and of every lexer line (which end at LF only).
@@ -70,10 +61,10 @@ public:
         size_t line = size_t(next - editor_lines_.begin()) - 1;
         int64_t units = 0;
         for (size_t i = editor_lines_[line]; i < offset;) {
-            auto lead = static_cast<unsigned char>(bytes_[i]);
-            size_t end = i + sequence_length(lead);
+            VlCodePoint point = vl_utf8_next(reinterpret_cast<const unsigned char*>(bytes_.data() + i));
+            size_t end = i + point.bytes;
             if (end > offset && !round_up) break;
-            units += utf16_units(lead);
+            units += int64_t(point.units);
             i = end;
         }
         return {int64_t(line), units};
@@ -90,10 +81,10 @@ public:
         size_t line_end = size_t(at.line) + 1 < editor_lines_.size() ? editor_lines_[size_t(at.line) + 1]
                                                                      : bytes_.size();
         for (int64_t units = 0; i < line_end && bytes_[i] != '\n' && bytes_[i] != '\r';) {
-            auto lead = static_cast<unsigned char>(bytes_[i]);
-            units += utf16_units(lead);
+            VlCodePoint point = vl_utf8_next(reinterpret_cast<const unsigned char*>(bytes_.data() + i));
+            units += int64_t(point.units);
             if (units > at.character) break;
-            i += sequence_length(lead);
+            i += point.bytes;
         }
         return std::min(i, line_end);
     }
@@ -157,65 +148,17 @@ Analysis analyse(const Text& text) {
     return analysis;
 }
 
-// What each keyword does in this language, as programs really run.
 constexpr std::string_view OPERATOR_NOTE =
     "\n\nAll operators share one precedence and group from the left: `1 plus 2 into 3` is 9.";
-constexpr std::string_view RESERVED =
-    "Reserved: it begins no statement and is skipped, and it is not a value (`display %` is a syntax error).";
-constexpr std::string_view TYPE_NAME =
-    "A type name for `store … as`. It is read and has no effect: any value can be stored.";
-constexpr std::string_view SAME_AS_PLUS =
-    "Adds, exactly like `plus` (text is joined): `2 % 3` is 5. It does not compare.";
 
+// What each keyword does in this language, as programs really run.
 std::string_view keyword_text(VlTokenType type) {
     switch (type) {
-        case TOKEN_START:
-            return "Opens the program. It is optional and counts only as the first word of the script; "
-                   "anywhere else it is skipped.";
-        case TOKEN_STOP:
-            return "Closes the innermost `count` loop. Outside a loop it ends the program: nothing after it "
-                   "is read. A `stop` written to close a `check` ends the program (or the loop) there.";
-        case TOKEN_STORE:
-            return "`store name [as type] [=] expression` puts the value in the variable. The type after "
-                   "`as` has no effect. A variable read before it is stored holds the number 0.";
-        case TOKEN_DISPLAY:
-            return "`display expression` prints the value on a line of its own: a whole number as an "
-                   "integer, any other number with six significant digits, text as it is.";
-        case TOKEN_CHECK:
-            return "Not a condition. The word is skipped, and so are the words after it on the line "
-                   "(a `display`, `store` or `count` among them still runs), so the lines below always run. "
-                   "The `stop` written to close it ends the program or the loop around it.";
-        case TOKEN_OTHERWISE:
-            return "Skipped like `check`: the lines after it run every time.";
-        case TOKEN_COUNT:
-            return "`count name [from] start [to] end` … `stop` runs its body **once**, with the variable "
-                   "holding the start value. The end value is worked out but not used. After the loop the "
-                   "variable holds the start value plus 1.";
-        case TOKEN_FROM: return "The optional word before a `count` loop's start value.";
-        case TOKEN_TO:
-            return "The optional word before a `count` loop's end value, which is worked out but not used: "
-                   "the body runs once.";
-        case TOKEN_AS: return "In `store x as number = 5`, the type after `as` is read and has no effect.";
-        case TOKEN_CREATE: case TOKEN_BLUEPRINT: case TOKEN_OPEN: case TOKEN_FREEZE:
-        case TOKEN_MOVE: case TOKEN_YES: case TOKEN_NO:
-            return RESERVED;
-        case TOKEN_TYPE_NUMBER: case TOKEN_TYPE_WORD: case TOKEN_TYPE_FLAG: case TOKEN_TYPE_LIST:
-            return TYPE_NAME;
-        case TOKEN_SAME: case TOKEN_BIG: case TOKEN_SMALL:
-            return SAME_AS_PLUS;
-        case TOKEN_PLUS:
-            return "Adds two numbers (`+` is the same). With text on either side it joins both as text, a number "
-                   "rounded to a whole one.";
-        case TOKEN_MINUS: return "Subtracts (`-` is the same); text counts as 0.";
-        case TOKEN_MULTIPLY: return "Multiplies (`*` is the same); text counts as 0.";
-        case TOKEN_DIVIDE: return "Divides (`/` is the same); dividing by zero gives 0, and text counts as 0.";
+#define VL_KEYWORD(token, spelling, detail, meaning) \
+    case token: return meaning;
+#include "vl_keywords.h"
         default: return {};
     }
-}
-
-bool is_operator(VlTokenType type) {
-    return type == TOKEN_SAME || type == TOKEN_BIG || type == TOKEN_SMALL ||
-           (type >= TOKEN_PLUS && type <= TOKEN_DIVIDE);
 }
 
 std::string keyword_markdown(const VlToken& token) {
@@ -225,7 +168,7 @@ std::string keyword_markdown(const VlToken& token) {
     std::string body(text);
     if (size_t mark = body.find('%'); mark != std::string::npos) body.replace(mark, 1, word);
     std::string markdown = "**" + word + "** — " + body;
-    if (is_operator(token.type)) markdown += OPERATOR_NOTE;
+    if (vl_token_is_operator(token.type)) markdown += OPERATOR_NOTE;
     return markdown;
 }
 
