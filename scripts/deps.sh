@@ -41,6 +41,8 @@ case $what in
       "tmux tmux"
       "curl curl"
       "valgrind valgrind"
+      "pandoc pandoc"
+      "groff groff-base"
       "strace strace"
       "nvim neovim"
       "emacs emacs-nox"
