@@ -3,6 +3,7 @@
 #   run    building velmorine (scripts/velm)
 #   test   building and running every test in every lane (scripts/test-all)
 #   bench  the side-by-side comparison with other interpreters (bench/compare)
+#   release  the packages that scripts/release makes
 # Debian packages come through apt-get when run as root; npm packages are
 # installed inside the repository.  Without root it names what is missing and fails.
 set -euo pipefail
@@ -49,6 +50,22 @@ case $what in
       "dpkg: elpa-eglot"
       "node nodejs"
       "npm npm"
+      "lintian lintian"
+      "man man-db"
+    )
+    ;;
+  release)
+    needs+=(
+      "x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix"
+      "x86_64-w64-mingw32-gcc-posix gcc-mingw-w64-x86-64-posix"
+      "x86_64-w64-mingw32-strip binutils-mingw-w64-x86-64"
+      "makensis nsis"
+      "pandoc pandoc"
+      "dpkg-shlibdeps dpkg-dev"
+      "git git"
+      "/usr/bin/python3 python3"
+      "node nodejs"
+      "npm npm"
     )
     ;;
   bench)
@@ -60,7 +77,7 @@ case $what in
       "node nodejs"
     )
     ;;
-  *) echo "usage: scripts/deps.sh [run|test|bench]" >&2; exit 2 ;;
+  *) echo "usage: scripts/deps.sh [run|test|bench|release]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -88,8 +105,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
-if [ "$what" = test ]; then
-  for dir in tests/lsp editors/vscode; do
+npm_dirs=()
+case $what in
+  test) npm_dirs=(tests/lsp editors/vscode) ;;
+  release) npm_dirs=(editors/vscode) ;;  # vsce, for the .vsix
+esac
+if [ ${#npm_dirs[@]} -gt 0 ]; then
+  for dir in "${npm_dirs[@]}"; do
     # Installed once, and again when the lock file has changed since.
     if [ -f "$dir/package-lock.json" ] && [ ! "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
       (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
