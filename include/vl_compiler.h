@@ -6,18 +6,12 @@
 #include "vl_arena.h"
 #include "vl_names.h"
 #include "vl_parser.h"
+#include "vl_regalloc.h"
 #include "vlvm.h"
 
 struct VlSymbol {
     const char* name;
     uint8_t reg;
-};
-
-// What a register holds while the compiler hands registers out.
-enum VlRegisterUse : uint8_t {
-    VL_REG_FREE = 0,      // never handed out, or a dead temporary
-    VL_REG_TEMPORARY = 1, // a value that dies once its one reader has read it
-    VL_REG_VARIABLE = 2,  // bound to a name (or a loop without a name) for good
 };
 
 inline constexpr size_t VL_NAME_SLOTS = 512;  // open-addressed index over the 256 symbols
@@ -27,17 +21,8 @@ struct VlCompiler {
     VlChunk* chunk;
     VlSymbol symbols[256];
     uint64_t symbol_count;
-    uint8_t next_register;
-
-    // Registers are handed out in order 0, 1, 2, ... while they last.  Once
-    // all 256 are out the compiler switches to `reuse`: dead temporaries are
-    // then given out again, lowest first, and the pass goes on.
-    bool reuse;
-    bool failed;                 // out of registers even with reuse
-    uint16_t handed_out;         // registers handed out so far in order (0..256)
-    VlRegisterUse use[256];
-    bool dirty[256];             // written by an earlier temporary
-    uint64_t free_mask[4];       // dead temporaries, one bit per register
+    VlRegisterAllocator registers;
+    bool failed;                 // out of registers: nothing more is emitted
     int32_t line;                // line of the last leaf compiled, for reports
     char error_message[256];
 
@@ -47,9 +32,7 @@ struct VlCompiler {
     // given the same table hands out names that are found at the first probe.
     VlNameTable* names;
     uint16_t name_slots[VL_NAME_SLOTS];  // symbol index + 1, or 0 when empty
-    const char** literals;               // interned literal texts (open addressing)
-    uint32_t literal_count;
-    uint32_t literal_capacity;
+    VlNameTable* literals;               // string literals, equal texts sharing one copy
     const VlNode** spine;                // stack of operator chains being compiled
     size_t spine_size;
     size_t spine_capacity;

@@ -30,11 +30,16 @@ struct VlNameTable {
     };
     VlArena* arena;
     Slot* slots;
-    uint32_t capacity;  // a power of two, kept at least twice `count`
+    uint32_t capacity;      // a power of two, kept at least twice `count`
     uint32_t count;
+    uint32_t max_capacity;  // the table grows no further; 0: no limit
 };
 
 [[nodiscard]] VlNameTable* vl_names_create(VlArena* arena);
+// A table whose slots stop growing at `max_capacity` (a power of two): once
+// it is half full, texts not in it get copies of their own, so its memory
+// stays bounded however many distinct texts come.
+[[nodiscard]] VlNameTable* vl_names_create_bounded(VlArena* arena, uint32_t max_capacity);
 // The table's NUL-terminated copy of the `length` bytes at `bytes`, made the
 // first time they are seen.  It lives as long as the arena.
 [[nodiscard]] char* vl_names_intern(VlNameTable* table, const char* bytes, size_t length);

@@ -45,3 +45,9 @@ struct VlPipeline {
 // memory held is the chunk and the texts it needs, never the whole tree.
 // Everything returned lives in `arena`.
 [[nodiscard]] VlPipeline vl_pipeline_build(VlArena* arena, const char* source, VlPipelineGoal goal);
+
+// For a build that failed (status not VL_PIPELINE_OK), prints on standard
+// error the message that ends a script run ("Syntax Error: ..." or
+// "Compilation Error: ..." and its cause) and returns true; false, printing
+// nothing, for a build that succeeded.
+bool vl_pipeline_report_error(const VlPipeline& built);

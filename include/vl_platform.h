@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include "vl_file_identity.h"
 
 // Committed read-write pages; null when the system refuses.
 [[nodiscard]] void* vl_platform_pages_alloc(size_t size);
@@ -64,13 +65,7 @@ struct VlPathInfo {
 // Removes a file; false when it could not be removed.
 bool vl_platform_file_remove(const char* path);
 
-// Which file a path names (volume and file number), following symbolic
-// links; false when it names none.
-struct VlFileIdentity {
-    uint64_t volume;
-    uint64_t file;
-    bool operator==(const VlFileIdentity&) const = default;
-};
+// Which file a path names, following symbolic links; false when it names none.
 [[nodiscard]] bool vl_platform_file_identity(const char* path, VlFileIdentity* identity);
 
 // Flushes what was written to an open file through to the disk; false when

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include "vl_lexer.h"
-#include "vl_stdlib.h"
+#include "vl_files.h"
 
 class VlSourceStream {
 public:

@@ -8,7 +8,7 @@
 #include "vl_pe.h"
 #include "vl_pipeline.h"
 #include "vl_platform.h"
-#include "vl_stdlib.h"
+#include "vl_files.h"
 #include "vl_tools.h"
 #include "vllsp.h"
 #include "vlpkg.h"
@@ -84,15 +84,7 @@ int compile_command(VlArena* arena, int argc, char** argv) {
 int run_script(VlArena* arena, const char* path) {
     VlPipeline built{};
     if (!vl_pipeline_build_file(arena, path, "source file", VL_GOAL_RUN, &built)) return 1;
-    if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
-        vl_printf(stderr, "Syntax Error: %s\n", built.parser->error_message);
-        return 1;
-    }
-    if (built.status == VL_PIPELINE_COMPILE_ERROR) {
-        vl_write(stderr, "Compilation Error: Failed to generate VLVM bytecode.\n");
-        vl_compiler_report(built.compiler, stderr);
-        return 1;
-    }
+    if (vl_pipeline_report_error(built)) return 1;
     vlvm_run(built.machine);
     return 0;
 }

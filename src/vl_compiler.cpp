@@ -26,39 +26,16 @@ void fail_out_of_registers(VlCompiler* c) {
                   c->line, static_cast<unsigned long long>(c->symbol_count));
 }
 
-// A fresh register: in order while they last, then the lowest dead temporary.
-// Programs that fit in 256 registers never reach the second mode, so their
-// instructions are exactly the in-order ones.
-uint8_t allocate(VlCompiler* c, VlRegisterUse use) {
-    if (!c->reuse) {
-        if (c->handed_out < 256) {
-            uint8_t reg = static_cast<uint8_t>(c->handed_out++);
-            c->next_register = static_cast<uint8_t>(c->handed_out);  // wraps only when all 256 are out
-            c->use[reg] = use;
-            return reg;
-        }
-        c->reuse = true;
-    }
-    for (int word = 0; word < 4; word++) {
-        if (uint64_t bits = c->free_mask[word]) {
-            int reg = word * 64 + std::countr_zero(bits);
-            c->free_mask[word] &= bits - 1;
-            c->use[reg] = use;
-            return static_cast<uint8_t>(reg);
-        }
-    }
-    fail_out_of_registers(c);
-    return 0;
+enum class Holds : bool { variable, temporary };
+
+uint8_t allocate(VlCompiler* c, Holds what) {
+    uint8_t reg = 0;
+    if (!vl_regalloc_take(&c->registers, what == Holds::temporary, &reg)) fail_out_of_registers(c);
+    return reg;
 }
 
-// Liveness is tracked from the start, so that the switch to reuse finds
-// every temporary that died before it.
 void release(VlCompiler* c, Operand operand) {
-    if (operand.temporary && c->use[operand.reg] == VL_REG_TEMPORARY) {
-        c->use[operand.reg] = VL_REG_FREE;
-        c->dirty[operand.reg] = true;
-        c->free_mask[operand.reg / 64] |= uint64_t{1} << (operand.reg % 64);
-    }
+    if (operand.temporary) vl_regalloc_release(&c->registers, operand.reg);
 }
 
 // Every field that the opcode does not use is zero.
@@ -71,8 +48,8 @@ void emit(VlCompiler* c, VlOpcode opcode, uint8_t dst, uint8_t src1 = 0, uint8_t
 // A variable's register.  A register that held a temporary before is cleared
 // first, so that a name read before any store reads 0 as on a fresh machine.
 uint8_t bind_variable(VlCompiler* c) {
-    uint8_t reg = allocate(c, VL_REG_VARIABLE);
-    if (c->dirty[reg]) emit(c, OP_LOAD_CONST, reg);
+    uint8_t reg = allocate(c, Holds::variable);
+    if (vl_regalloc_was_written(&c->registers, reg)) emit(c, OP_LOAD_CONST, reg);
     return reg;
 }
 
@@ -113,27 +90,7 @@ uint8_t resolve(VlCompiler* c, const char* name) {
 constexpr uint32_t MAX_LITERAL_SLOTS = 8192;
 
 const char* own_literal(VlCompiler* c, const char* text) {
-    if (!text) return nullptr;
-    size_t length = std::strlen(text);
-    if (c->literal_count * 2 >= c->literal_capacity && c->literal_capacity < MAX_LITERAL_SLOTS) {
-        uint32_t capacity = c->literal_capacity ? c->literal_capacity * 2 : 64;
-        auto** table = static_cast<const char**>(vl_arena_must_alloc_zero(c->arena, capacity * sizeof(char*)));
-        for (uint32_t i = 0; i < c->literal_capacity; i++) {
-            if (const char* old = c->literals[i]) {
-                uint32_t slot = vl_hash_bytes(old, std::strlen(old)) & (capacity - 1);
-                while (table[slot]) slot = (slot + 1) & (capacity - 1);
-                table[slot] = old;
-            }
-        }
-        c->literals = table;
-        c->literal_capacity = capacity;
-    }
-    if (c->literal_count * 2 >= c->literal_capacity) return vl_arena_must_strndup(c->arena, text, length);
-    uint32_t slot = vl_hash_bytes(text, length) & (c->literal_capacity - 1);
-    for (; c->literals[slot]; slot = (slot + 1) & (c->literal_capacity - 1))
-        if (std::strcmp(c->literals[slot], text) == 0) return c->literals[slot];
-    c->literal_count++;
-    return c->literals[slot] = vl_arena_must_strndup(c->arena, text, length);
+    return text ? vl_names_intern(c->literals, text, std::strlen(text)) : nullptr;
 }
 
 void push_spine(VlCompiler* c, const VlNode* node) {
@@ -170,7 +127,7 @@ Operand compile_binary(VlCompiler* c, const VlNode* node) {
         Operand right = compile_node(c, binary->as.binary.right);
         release(c, left);
         release(c, right);
-        uint8_t dst = allocate(c, VL_REG_TEMPORARY);
+        uint8_t dst = allocate(c, Holds::temporary);
         emit(c, opcode_for(binary->as.binary.op), dst, left.reg, right.reg);
         left = Operand{dst, true};
     }
@@ -190,7 +147,7 @@ Operand compile_count(VlCompiler* c, const VlNode* node) {
     release(c, start);
     const VlNode* body = node->as.count.body;
     if (body && body->type == NODE_BLOCK) compile_statements(c, body);
-    uint8_t one = allocate(c, VL_REG_TEMPORARY);
+    uint8_t one = allocate(c, Holds::temporary);
     emit(c, OP_LOAD_CONST, one, 0, 0, 1.0);
     emit(c, OP_ADD, variable, variable, one);
     release(c, Operand{one, true});
@@ -200,7 +157,7 @@ Operand compile_count(VlCompiler* c, const VlNode* node) {
 // A literal goes into a fresh temporary.
 Operand load_literal(VlCompiler* c, const VlNode* node, VlOpcode opcode, double number, const char* string) {
     c->line = node->line;
-    uint8_t dst = allocate(c, VL_REG_TEMPORARY);
+    uint8_t dst = allocate(c, Holds::temporary);
     emit(c, opcode, dst, 0, 0, number, string);
     return Operand{dst, true};
 }
@@ -250,6 +207,7 @@ VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk) {
     compiler->arena = arena;
     compiler->chunk = chunk;
     compiler->names = vl_names_create(arena);
+    compiler->literals = vl_names_create_bounded(arena, MAX_LITERAL_SLOTS);
     compiler->first_instruction = chunk ? chunk->count : 0;
     return compiler;
 }

@@ -1,5 +1,5 @@
 // Runtime library: whole-file helpers.
-#include "vl_stdlib.h"
+#include "vl_files.h"
 
 #include "vl_fault.h"
 #include "vl_platform.h"

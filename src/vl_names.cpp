@@ -34,11 +34,14 @@ void grow(VlNameTable* table) {
 
 }  // namespace
 
-VlNameTable* vl_names_create(VlArena* arena) {
+VlNameTable* vl_names_create(VlArena* arena) { return vl_names_create_bounded(arena, 0); }
+
+VlNameTable* vl_names_create_bounded(VlArena* arena, uint32_t max_capacity) {
     auto* table = static_cast<VlNameTable*>(vl_arena_must_alloc_zero(arena, sizeof(VlNameTable)));
     table->arena = arena;
-    table->capacity = FIRST_CAPACITY;
-    table->slots = new_slots(arena, FIRST_CAPACITY);
+    table->capacity = max_capacity && max_capacity < FIRST_CAPACITY ? max_capacity : FIRST_CAPACITY;
+    table->max_capacity = max_capacity;
+    table->slots = new_slots(arena, table->capacity);
     return table;
 }
 
@@ -54,6 +57,7 @@ char* vl_names_intern(VlNameTable* table, const char* bytes, size_t length) {
     }
     char* text = vl_arena_must_strndup(table->arena, bytes, length);
     if ((table->count + 1) * 2 > table->capacity) {
+        if (table->capacity == table->max_capacity) return text;  // full: a copy of its own
         grow(table);
         mask = table->capacity - 1;
         slot = hash & mask;

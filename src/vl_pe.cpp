@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "vl_stdlib.h"
+#include "vl_files.h"
 
 namespace {
 

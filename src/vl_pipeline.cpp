@@ -3,7 +3,7 @@
 #include "vl_pipeline.h"
 #include "vl_output.h"
 #include "vl_source_stream.h"
-#include "vl_stdlib.h"
+#include "vl_files.h"
 
 #include <cstdio>
 #include <cstring>
@@ -131,4 +131,17 @@ bool vl_pipeline_build_file(VlArena* arena, const char* path, const char* noun, 
 
 VlPipeline vl_pipeline_build(VlArena* arena, const char* source, VlPipelineGoal goal) {
     return build(arena, source, nullptr, goal);
+}
+
+bool vl_pipeline_report_error(const VlPipeline& built) {
+    if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
+        vl_printf(stderr, "Syntax Error: %s\n", built.parser->error_message);
+        return true;
+    }
+    if (built.status == VL_PIPELINE_COMPILE_ERROR) {
+        vl_write(stderr, "Compilation Error: Failed to generate VLVM bytecode.\n");
+        vl_compiler_report(built.compiler, stderr);
+        return true;
+    }
+    return false;
 }

@@ -10,7 +10,7 @@
 
 #include "vl_pipeline.h"
 #include "vl_platform.h"
-#include "vl_stdlib.h"
+#include "vl_files.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "vl_stdlib.h"
+#include "vl_files.h"
 
 namespace {
 

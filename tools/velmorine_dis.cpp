@@ -15,15 +15,7 @@ namespace {
 
 int list_script(VlArena* arena, const char* source) {
     VlPipeline built = vl_pipeline_build(arena, source, VL_GOAL_RUN);
-    if (built.status == VL_PIPELINE_SYNTAX_ERROR) {
-        vl_printf(stderr, "Syntax Error: %s\n", built.parser->error_message);
-        return 1;
-    }
-    if (built.status == VL_PIPELINE_COMPILE_ERROR) {
-        vl_write(stderr, "Compilation Error: Failed to generate VLVM bytecode.\n");
-        vl_compiler_report(built.compiler, stderr);
-        return 1;
-    }
+    if (vl_pipeline_report_error(built)) return 1;
     std::string listing;
     vl_disassemble_chunk(&built.machine->chunk, listing);
     vl_write(stdout, listing);

@@ -8,7 +8,7 @@
 
 #include "temp_dir.h"
 #include "vl_arena.h"
-#include "vl_stdlib.h"
+#include "vl_files.h"
 
 #ifndef _WIN32
 #include <csignal>
