@@ -158,7 +158,7 @@ if(WIN32)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_PACKAGE_NAME "velmorine ${PROJECT_VERSION}")
   set(CPACK_NSIS_DISPLAY_NAME "velmorine ${PROJECT_VERSION}")
-  set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\velmorine.exe")
+  set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\velmorine.exe")  # written into CPackConfig.cmake, then read
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   # The PATH page; packaging/nsis/NSIS.InstallOptions.ini.in, found before
   # CPack's own through the module path, selects "for all users", which is
