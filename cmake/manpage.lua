@@ -12,7 +12,7 @@
 local pages = {
   ["velmorine"] = {
     summary = "run, check, format and serve velmorine scripts",
-    see_also = "velmorine-dis(1); the language guide, docs/language.md in the velmorine sources",
+    see_also = "velmorine-dis(1); the language guide, docs/language.md",
   },
   ["velmorine-dis"] = {
     summary = "list the instructions a velmorine script compiles to",
