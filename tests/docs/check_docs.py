@@ -112,9 +112,6 @@ class Session:
     def newline(self):
         return b"\r\n" if self.options.lane == "windows" else b"\n"
 
-    def console_text(self, data):
-        return data.replace(b"\n", b"\r\n") if self.options.lane == "windows" else data
-
     def run(self, tool, args, stdin=b""):
         exe = self.options.dis if tool == "velmorine-dis" else self.options.exe
         if not exe:
