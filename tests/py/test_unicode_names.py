@@ -44,17 +44,19 @@ def test_each_command_takes_the_name_and_says_it_back(velm, tmp_path, script):
     assert (done.stdout, done.stderr, done.returncode) == (velm.text("café ☕ naïve\n".encode()), b"", 0)
 
     done = run("lint", script)
-    assert done.stdout == velm.text(f"[vllint] Analyzing '{script}' ...\n  ✓ Syntax check passed "
-                                    "(1 AST statements verified).\n[vllint] 0 Errors, 0 Warnings.\n".encode())
-    assert done.returncode == 0
+    assert (done.stdout, done.stderr, done.returncode) == (
+        velm.text(f"[vllint] Analyzing '{script}' ...\n  ✓ Syntax check passed "
+                  "(1 AST statements verified).\n[vllint] 0 Errors, 0 Warnings.\n".encode()), b"", 0)
 
     done = run("fmt", script)
-    assert done.stdout == velm.text(f"[vlfmt] Formatted '{script}' successfully.\n".encode())
+    assert (done.stdout, done.stderr, done.returncode) == (
+        velm.text(f"[vlfmt] Formatted '{script}' successfully.\n".encode()), b"", 0)
     assert (tmp_path / script).read_bytes() == FORMATTED.encode()
 
     output = os.path.splitext(script)[0] + " sortie-été.exe"
     done = run("compile", script, "-o", output)
-    assert done.stdout == velm.text(f"[VL-PE Linker] Compiled '{script}' into standalone binary: {output}\n".encode())
+    assert (done.stdout, done.stderr, done.returncode) == (
+        velm.text(f"[VL-PE Linker] Compiled '{script}' into standalone binary: {output}\n".encode()), b"", 0)
     assert (tmp_path / output).stat().st_size == 1024
 
     command = ([velm.emulator] if velm.emulator else []) + [dis_exe(velm), script]
