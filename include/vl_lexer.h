@@ -103,6 +103,23 @@ struct VlLexer {
 };
 
 [[nodiscard]] VlLexer* vl_lexer_create(VlArena* arena, const char* source);
+
+// Where a lexer reads and where its texts go.
+struct VlLexerSetup {
+    const char* source;        // the whole text, or the first window of `feed`
+    const VlSourceFeed* feed;  // null: `source` is the whole text
+    VlArena* texts;            // where token texts are copied; null: the lexer's own arena
+    VlNameTable* names;        // words are interned here instead of copied; may be null
+};
+[[nodiscard]] VlLexer* vl_lexer_create_from(VlArena* arena, const VlLexerSetup& setup);
+
+// The lexer will read no more: its feed may go.
+void vl_lexer_detach(VlLexer* lexer);
+
+// Whether a token's text belongs to the lexer's name table (a word, with a
+// table given): such a text lives as long as the table, wherever the other
+// texts go.  The one rule for whoever moves texts between arenas.
+[[nodiscard]] bool vl_lexer_text_is_interned(const VlLexer* lexer, const VlToken& token);
 VlToken vl_lexer_next_token(VlLexer* lexer);
 // The same, written into *out: the parser's way, which spares it a copy.
 void vl_lexer_read_token(VlLexer* lexer, VlToken* out);

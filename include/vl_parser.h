@@ -48,6 +48,10 @@ struct VlParseObserver {
 
 struct VlParser {
     VlLexer* lexer;
+    // The two tokens of look-ahead.  While statements are parsed the records
+    // take turns (`at` and `ahead` say which is which) instead of being
+    // copied from one to the other; vl_parse_program puts them back in their
+    // places when it returns.  Read the current token with vl_parser_current.
     VlToken current;
     VlToken next;
     VlArena* arena;
@@ -57,13 +61,26 @@ struct VlParser {
     const VlParseObserver* observer;  // null unless a tool sets one after creation
     bool started;   // the optional "start" has been looked for
     bool finished;  // the program's "stop" or the end of input was reached
-    // Inside a call, which of the two records holds the current token and
-    // which the next (they take turns); between calls, current and next.
     VlToken* at;
     VlToken* ahead;
 };
 
 [[nodiscard]] VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer);
+// The same, with the nodes taken from `nodes` (null: `arena`) and every
+// error and binding told to `observer` (may be null).
+[[nodiscard]] VlParser* vl_parser_create_with(VlArena* arena, VlLexer* lexer, VlArena* nodes,
+                                              const VlParseObserver* observer);
+
+// The token the parser stands at: between statements, the first of the next
+// one; once the program has ended, where parsing stopped.
+[[nodiscard]] const VlToken& vl_parser_current(const VlParser* parser);
+
+// Copies the texts of the two tokens the parser holds to `to`, but for those
+// the lexer's name table owns: before the arena that holds them is rewound.
+void vl_parser_keep_texts(VlParser* parser, VlArena* to);
+
+// From now on nodes and token texts come from `arena`.
+void vl_parser_use_arena(VlParser* parser, VlArena* arena);
 [[nodiscard]] VlNode* vl_parse_program(VlParser* parser);
 
 // The top-level statements one at a time, in the order vl_parse_program

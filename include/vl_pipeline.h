@@ -16,16 +16,17 @@ enum VlPipelineGoal : uint8_t {
 
 enum VlPipelineStatus : uint8_t {
     VL_PIPELINE_OK,
-    VL_PIPELINE_SYNTAX_ERROR,   // parser->error_message says why
+    VL_PIPELINE_SYNTAX_ERROR,   // syntax_error says why
     VL_PIPELINE_COMPILE_ERROR,  // vl_compiler_report says why
 };
 
 struct VlPipeline {
     VlPipelineStatus status;
-    VlVM* machine;           // holds the chunk, ended by OP_HALT; null for VL_GOAL_CHECK
-    VlParser* parser;        // `current` is where parsing stopped
-    VlCompiler* compiler;    // null for VL_GOAL_CHECK
-    size_t statement_count;  // top-level statements
+    VlVM* machine;             // holds the chunk, ended by OP_HALT; null for VL_GOAL_CHECK
+    VlCompiler* compiler;      // null for VL_GOAL_CHECK
+    size_t statement_count;    // top-level statements
+    const char* syntax_error;  // the parser's last message, with VL_PIPELINE_SYNTAX_ERROR
+    int32_t stopped_at_line;   // the line of the token where parsing stopped
 };
 
 // Reads a whole script into a heap buffer that the caller frees.  When it

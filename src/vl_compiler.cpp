@@ -68,7 +68,9 @@ uint8_t resolve(VlCompiler* c, const char* name) {
     if (!name) return bind_variable(c);  // a loop variable that is no word: nameless
     size_t slot = symbol_slot(c, name);
     if (!c->name_slots[slot]) {
-        // Not this pointer: a copy of a known name, or a new one.
+        // Not this pointer: a new name, or one from a tree whose lexer did
+        // not intern into this table (a parser of its own), taken in here
+        // so that it resolves like the others.
         const char* interned = vl_names_intern(c->names, name, std::strlen(name));
         if (interned != name) {
             name = interned;

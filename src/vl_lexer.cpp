@@ -383,6 +383,20 @@ VlLexer* vl_lexer_create(VlArena* arena, const char* source) {
     return lexer;
 }
 
+VlLexer* vl_lexer_create_from(VlArena* arena, const VlLexerSetup& setup) {
+    VlLexer* lexer = vl_lexer_create(arena, setup.source);
+    lexer->feed = setup.feed;
+    if (setup.texts) lexer->arena = setup.texts;
+    lexer->names = setup.names;
+    return lexer;
+}
+
+void vl_lexer_detach(VlLexer* lexer) { lexer->feed = nullptr; }
+
+bool vl_lexer_text_is_interned(const VlLexer* lexer, const VlToken& token) {
+    return lexer->names && token.text && token.type != TOKEN_STRING;
+}
+
 void vl_lexer_read_token(VlLexer* lexer, VlToken* out) {
     if (lexer->pending_dedents > 0) return read_pending_dedent(lexer, *out);
     // The common case, plain spaces and then a word, a number, a line feed

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 // Parentheses inside parentheses and loops inside loops nest at most this
 // deep, so that parsing and compiling stay far inside a 1 MiB stack.
@@ -13,11 +14,12 @@ static constexpr int32_t MAX_NESTING = 200;
 static VlNode* parse_statement(VlParser* parser);
 static VlNode* parse_expression(VlParser* parser);
 
-// While a statement is parsed the two tokens take turns in the `current`
-// and `next` records instead of being copied from one to the other: a token
-// copied right after the lexer wrote it stalls on store forwarding, and that
-// was a third of the parser's time.  The records are put in their places
-// again before the parser returns.
+// The two tokens take turns in the `current` and `next` records instead of
+// being copied from one to the other: a token copied right after the lexer
+// wrote it stalls on store forwarding, and that was a third of the parser's
+// time.  A reference to the current token goes stale at the next advance,
+// when its record is reused for the token after next: read what is needed
+// before advancing.
 static const VlToken& current(const VlParser* parser) { return *parser->at; }
 
 static void advance(VlParser* parser) {
@@ -98,29 +100,28 @@ static void error_too_deep(VlParser* parser, const char* what, const VlToken& to
 
 // One operand; null (after recording an error where one is due) when missing.
 static VlNode* parse_operand(VlParser* parser) {
-    const VlToken& token = current(parser);  // read before each advance
-    switch (token.type) {
+    switch (current(parser).type) {
         case TOKEN_NUMBER: {
-            VlNode* node = new_leaf(parser, NODE_NUMBER, token);
-            node->as.number.number = token.number;
+            VlNode* node = new_leaf(parser, NODE_NUMBER, current(parser));
+            node->as.number.number = current(parser).number;
             advance(parser);
             return node;
         }
         case TOKEN_STRING: {
-            VlNode* node = new_leaf(parser, NODE_STRING, token);
-            node->as.string.text = token.text;
+            VlNode* node = new_leaf(parser, NODE_STRING, current(parser));
+            node->as.string.text = current(parser).text;
             advance(parser);
             return node;
         }
         case TOKEN_IDENTIFIER: {
-            VlNode* node = new_leaf(parser, NODE_IDENTIFIER, token);
-            node->as.identifier.name = token.text;
+            VlNode* node = new_leaf(parser, NODE_IDENTIFIER, current(parser));
+            node->as.identifier.name = current(parser).text;
             advance(parser);
             return node;
         }
         case TOKEN_LPAREN: {
             if (parser->depth >= MAX_NESTING) {
-                error_too_deep(parser, "Parentheses", token);
+                error_too_deep(parser, "Parentheses", current(parser));
                 return nullptr;
             }
             advance(parser);
@@ -131,7 +132,7 @@ static VlNode* parse_operand(VlParser* parser) {
             return inner;
         }
         default:
-            error_at_operand(parser, token);
+            error_at_operand(parser, current(parser));
             return nullptr;
     }
 }
@@ -221,10 +222,13 @@ static VlNode* parse_statement(VlParser* parser) {
     }
 }
 
-VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer) {
+VlParser* vl_parser_create(VlArena* arena, VlLexer* lexer) { return vl_parser_create_with(arena, lexer, nullptr, nullptr); }
+
+VlParser* vl_parser_create_with(VlArena* arena, VlLexer* lexer, VlArena* nodes, const VlParseObserver* observer) {
     auto* parser = static_cast<VlParser*>(vl_arena_must_alloc_zero(arena, sizeof(VlParser)));
     parser->lexer = lexer;
-    parser->arena = arena;
+    parser->arena = nodes ? nodes : arena;
+    parser->observer = observer;
     parser->had_error = false;
     settle(parser);
     advance(parser);
@@ -251,14 +255,25 @@ static VlNode* next_statement(VlParser* parser) {
     return nullptr;
 }
 
-VlNode* vl_parse_next_statement(VlParser* parser) {
-    VlNode* statement = next_statement(parser);
-    settle(parser);
-    return statement;
-}
+VlNode* vl_parse_next_statement(VlParser* parser) { return next_statement(parser); }
 
 VlNode* vl_parse_program(VlParser* parser) {
     NodeList program = new_list(parser, NODE_PROGRAM, 32);
-    while (VlNode* statement = vl_parse_next_statement(parser)) append(parser, program, statement);
+    while (VlNode* statement = next_statement(parser)) append(parser, program, statement);
+    settle(parser);
     return program.node;
+}
+
+const VlToken& vl_parser_current(const VlParser* parser) { return current(parser); }
+
+void vl_parser_keep_texts(VlParser* parser, VlArena* to) {
+    for (VlToken* token : {parser->at, parser->ahead}) {
+        if (token->text && !vl_lexer_text_is_interned(parser->lexer, *token))
+            token->text = vl_arena_must_strndup(to, token->text, std::strlen(token->text));
+    }
+}
+
+void vl_parser_use_arena(VlParser* parser, VlArena* arena) {
+    parser->arena = arena;
+    parser->lexer->arena = arena;
 }

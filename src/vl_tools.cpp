@@ -184,8 +184,8 @@ int vl_lint_check_file(VlArena* arena, const char* path) {
     vl_printf(stdout, "[vllint] Analyzing '%s' ...\n", path);
     VlPipeline checked = vl_pipeline_build(arena, source, VL_GOAL_CHECK);
     if (checked.status == VL_PIPELINE_SYNTAX_ERROR) {
-        vl_printf(stdout, "  \xE2\x9D\x8C Error at line %d: %s\n", static_cast<int>(checked.parser->current.line),
-                    checked.parser->error_message);
+        vl_printf(stdout, "  \xE2\x9D\x8C Error at line %d: %s\n", static_cast<int>(checked.stopped_at_line),
+                  checked.syntax_error);
         return 1;
     }
     vl_printf(stdout, "  \xE2\x9C\x93 Syntax check passed (%zu AST statements verified).\n", checked.statement_count);

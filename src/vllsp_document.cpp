@@ -5,6 +5,7 @@
 #include "vllsp_document.h"
 #include "vl_arena.h"
 #include "vl_lexer.h"
+#include "vl_front_end.h"
 #include "vl_parser.h"
 #include "vl_utf8.h"
 
@@ -141,10 +142,12 @@ void on_binding(void* context, const VlToken& name, VlNodeType statement) {
 Analysis analyse(const Text& text) {
     Analysis analysis{text, {}, {}};
     ArenaPtr arena = new_arena();
-    VlParser* parser = vl_parser_create(arena.get(), vl_lexer_create(arena.get(), text.data()));
     const VlParseObserver observer{&analysis, on_error, on_binding};
-    parser->observer = &observer;
-    (void)vl_parse_program(parser);
+    {
+        VlFrontEnd front(VlFrontEndSetup{text.data(), nullptr, arena.get(), nullptr, &observer});
+        while (front.next_statement()) {
+        }
+    }
     return analysis;
 }
 

@@ -512,8 +512,7 @@ protected:
     };
 
     std::vector<VlToken> lex_fed(const VlSourceFeed* feed, const char* first) {
-        VlLexer* lexer = vl_lexer_create(arena, first);
-        lexer->feed = feed;
+        VlLexer* lexer = vl_lexer_create_from(arena, VlLexerSetup{first, feed, nullptr, nullptr});
         std::vector<VlToken> tokens;
         do tokens.push_back(vl_lexer_next_token(lexer));
         while (tokens.back().type != TOKEN_EOF && tokens.size() < 100000);
