@@ -52,6 +52,7 @@ case $what in
       "npm npm"
       "lintian lintian"
       "man man-db"
+      "unzip unzip"
     )
     ;;
   release)
