@@ -84,20 +84,17 @@ struct VlSourceFeed {
 };
 
 struct VlLexer {
-    const char* source;
+    const char* source;  // the whole text, or the current window of `feed`
     size_t length;
-    size_t position;
     int32_t line;
-    int32_t column;
     VlArena* arena;
     int32_t indent_stack[VL_INDENT_STACK_SIZE];
     int32_t indent_depth;
     int32_t pending_dedents;
     const VlSourceFeed* feed;  // null: `source` is the whole text
     VlNameTable* names;        // words interned here instead of copied; may be null
-    // Where the next call starts, kept as the pointers it works with (the
-    // fields above follow them).  Reading line and column back as one word
-    // after two narrow stores stalled every call on store forwarding.
+    // The position: the next unread byte, and the first byte of its line
+    // (a column is the distance from it).
     const char* next_byte;
     const char* line_start;
 };

@@ -104,68 +104,34 @@ constexpr std::array<bool, 256> word_chars() {
 }
 constexpr auto WORD_CHAR = word_chars();
 
-// Space, tab and carriage return separate tokens.
-constexpr std::array<bool, 256> blanks() {
-    std::array<bool, 256> table{};
-    table[' '] = table['\t'] = table['\r'] = true;
-    return table;
-}
-constexpr auto BLANK = blanks();
-
-// How the lexer's quick road treats a token's first byte.  OTHER takes the
-// general road: the source's NUL, blanks, and the quote of a string.
-enum ByteKind : uint8_t { KIND_OTHER, KIND_WORD, KIND_DIGIT, KIND_FEED, KIND_SYMBOL };
+// What a token's first byte says.  One dispatch on it reads every token;
+// blanks are space, tab and carriage return, and the source's (or a
+// window's) NUL is its end.
+enum ByteKind : uint8_t { KIND_SYMBOL, KIND_BLANK, KIND_WORD, KIND_DIGIT, KIND_FEED, KIND_SLASH, KIND_QUOTE, KIND_END };
 
 constexpr std::array<ByteKind, 256> byte_kinds() {
-    std::array<ByteKind, 256> table{};
-    for (int c = 1; c < 256; c++) table[c] = KIND_SYMBOL;  // a one-byte token, TOKEN_ERROR included
+    std::array<ByteKind, 256> table{};  // KIND_SYMBOL: a one-byte token, TOKEN_ERROR included
     for (int c = 0; c < 256; c++) {
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') table[c] = KIND_WORD;
         if (c >= '0' && c <= '9') table[c] = KIND_DIGIT;
     }
+    table[' '] = table['\t'] = table['\r'] = KIND_BLANK;
     table['\n'] = KIND_FEED;
-    table[' '] = table['\t'] = table['\r'] = table['"'] = KIND_OTHER;
+    table['/'] = KIND_SLASH;
+    table['"'] = KIND_QUOTE;
+    table[0] = KIND_END;
     return table;
 }
 constexpr auto BYTE_KIND = byte_kinds();
 
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+ByteKind kind_of(char c) { return BYTE_KIND[static_cast<unsigned char>(c)]; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// The lexer's read position while one token is read, written back at the
-// end.  Columns are not counted byte by byte: a column is its distance from
-// the start of its line.  The source ends with its NUL, which no rule below
-// takes for part of a token, so reads stop there without a bounds test.
-struct Cursor {
-    const char* p;           // the next unread byte
-    const char* end;         // the source's NUL
-    const char* line_start;  // the first byte of the current line
-    int32_t line;
-
-    int32_t column_of(const char* at) const { return static_cast<int32_t>(at - line_start) + 1; }
-    void new_line(const char* after_feed) {
-        line++;
-        line_start = after_feed;
-    }
-};
-
-// Asks the feed for the next window, keeping the bytes from `keep` on (at
-// or before the cursor); the cursor moves with them.  False when nothing
-// new came: the input has ended.
-bool next_window(Cursor& cursor, VlLexer* lexer, const char* keep) {
-    if (!lexer->feed) return false;
-    const size_t offset = static_cast<size_t>(cursor.p - keep);
-    const int32_t column = cursor.column_of(cursor.p);
-    size_t length = 0;
-    const char* window = lexer->feed->more(lexer->feed->context, keep, &length);
-    lexer->source = window;
-    lexer->length = length;
-    cursor.p = window + offset;
-    cursor.end = window + length;
-    // A window ends after a line feed, so the line begins at or after `keep`.
-    cursor.line_start = cursor.p - (column - 1);
-    return cursor.p < cursor.end;
-}
+// The lexer's position is `next_byte`, and a column is the distance from
+// `line_start`: nothing is counted byte by byte.  Reads stop at the NUL that
+// ends the source or the window without a bounds test, since no rule takes
+// it for part of a token.
+int32_t column_of(const VlLexer* lexer, const char* at) { return static_cast<int32_t>(at - lexer->line_start) + 1; }
 
 // Tokens are written field by field into the caller's record.  A record
 // returned by value is copied with wide loads just after the narrow stores
@@ -181,70 +147,124 @@ void set_token(VlToken& out, VlTokenType type, const char* start, size_t length,
     out.text = nullptr;
 }
 
-[[gnu::noinline]] void lex_string(VlToken& out, Cursor& cursor, VlLexer* lexer, const char* start, int32_t line, int32_t column) {
-    const char* p = cursor.p;
-    for (;;) {
-        while (p < cursor.end && *p != '"') {
-            if (*p == '\\' && p + 1 < cursor.end) p++;  // the escaped byte stays, whatever it is
-            if (*p == '\n') cursor.new_line(p + 1);
-            p++;
-        }
-        if (p < cursor.end || !lexer->feed) break;
-        // The window ended inside the literal: the next one starts at its quote.
-        cursor.p = p;
-        bool more = next_window(cursor, lexer, start);
-        start = lexer->source;
-        p = cursor.p;
-        if (!more) break;
-    }
-    const char* content = start + 1;
-    size_t n = static_cast<size_t>(p - content);
-    if (p < cursor.end) p++;  // closing quote
-    cursor.p = p;
-    set_token(out, TOKEN_STRING, start, n + 2, line, column);
-    out.text = vl_arena_must_strndup(lexer->arena, content, n);
+// Asks the feed for the next window, keeping the bytes from `keep` on; `at`
+// (at or after `keep`) moves with them.  False when nothing new came: the
+// input has ended.
+bool next_window(VlLexer* lexer, const char* keep, const char*& at) {
+    const size_t offset = static_cast<size_t>(at - keep);
+    const int32_t column = column_of(lexer, at);
+    size_t length = 0;
+    const char* window = lexer->feed->more(lexer->feed->context, keep, &length);
+    lexer->source = window;
+    lexer->length = length;
+    at = window + offset;
+    // A window ends after a line feed (or inside a string), so the line
+    // that `at` is on began at or after `keep`.
+    lexer->line_start = at - (column - 1);
+    return at < window + length;
 }
 
-// A number whose first digit is at `start`; returns the end of the literal.
-const char* lex_number(VlToken& out, const char* start, int32_t line, int32_t column) {
+// A word whose first byte is at `start`.
+[[gnu::noinline]] void read_word(VlLexer* lexer, VlToken& out, const char* start) {
+    const int32_t column = column_of(lexer, start);
     const char* p = start + 1;
-    while (is_digit(*p)) p++;
-    bool fraction = p[0] == '.' && is_digit(p[1]);
-    if (fraction) {
-        p++;
-        while (is_digit(*p)) p++;
+    while (WORD_CHAR[static_cast<unsigned char>(*p)]) p++;
+    const auto n = static_cast<size_t>(p - start);
+    if (n == 7 && std::memcmp(start, "divided", 7) == 0) {
+        const char* q = p;
+        while (*q == ' ') q++;
+        if (q[0] == 'b' && q[1] == 'y') {
+            set_token(out, TOKEN_DIVIDE, start, static_cast<size_t>(q + 2 - start), lexer->line, column);
+            lexer->next_byte = q + 2;
+            return;
+        }
     }
-    size_t length = static_cast<size_t>(p - start);
-    set_token(out, TOKEN_NUMBER, start, length, line, column);
-    // Correctly rounded for any length.  Digits cannot fail to parse; out of
-    // range means overflow (a nonzero integer part: infinity) or underflow (0).
+    set_token(out, keyword_type(start, n), start, n, lexer->line, column);
+    out.text = lexer->names ? vl_names_intern(lexer->names, start, n) : vl_arena_must_strndup(lexer->arena, start, n);
+    lexer->next_byte = p;
+}
+
+// The value of a literal that is not a whole number of up to 15 digits:
+// correctly rounded for any length.  Digits cannot fail to parse; out of
+// range means overflow (a nonzero integer part: infinity) or underflow (0).
+[[gnu::noinline]] double convert_number(const char* start, size_t length) {
     double value = 0.0;
     if (std::from_chars(start, start + length, value).ec == std::errc::result_out_of_range) {
         bool large = false;
         for (const char* q = start; q < start + length && *q != '.'; q++) large |= *q != '0';
         value = large ? std::numeric_limits<double>::infinity() : 0.0;
     }
-    out.number = value;
-    return p;
+    return value;
 }
 
-// A word whose first byte is at `start`; returns its end.
-[[gnu::always_inline]] inline const char* lex_word(VlToken& out, VlArena* arena, VlNameTable* names, const char* start,
-                                                   int32_t line, int32_t column) {
-    const char* p = start + 1;
-    while (WORD_CHAR[static_cast<unsigned char>(*p)]) p++;
-    size_t n = static_cast<size_t>(p - start);
-    if (n == 7 && std::memcmp(start, "divided", 7) == 0) {
-        const char* q = p;
-        while (*q == ' ') q++;
-        if (q[0] == 'b' && q[1] == 'y') {
-            set_token(out, TOKEN_DIVIDE, start, static_cast<size_t>(q + 2 - start), line, column);
-            return q + 2;
-        }
+// A number whose first digit is at `start`.  A whole number of up to 15
+// digits, exact in a double, is summed as it is scanned; any other is
+// converted from its text.
+[[gnu::noinline]] void read_number(VlLexer* lexer, VlToken& out, const char* start) {
+    const char* p = start;
+    uint64_t whole = 0;
+    do whole = whole * 10 + static_cast<uint64_t>(*p++ - '0');
+    while (is_digit(*p));
+    const bool fraction = p[0] == '.' && is_digit(p[1]);
+    if (fraction) {
+        p++;
+        while (is_digit(*p)) p++;
     }
-    set_token(out, keyword_type(start, n), start, n, line, column);
-    out.text = names ? vl_names_intern(names, start, n) : vl_arena_must_strndup(arena, start, n);
-    return p;
+    const auto length = static_cast<size_t>(p - start);
+    set_token(out, TOKEN_NUMBER, start, length, lexer->line, column_of(lexer, start));
+    out.number = !fraction && length <= 15 ? static_cast<double>(static_cast<int64_t>(whole))  // one instruction
+                                           : convert_number(start, length);
+    lexer->next_byte = p;
+}
+
+// A string whose opening quote is at `start`; it may span windows.
+[[gnu::noinline]] void read_string(VlLexer* lexer, VlToken& out, const char* start) {
+    const int32_t line = lexer->line, column = column_of(lexer, start);
+    const char* p = start + 1;
+    for (;;) {
+        const char* end = lexer->source + lexer->length;
+        while (p < end && *p != '"') {
+            if (*p == '\\' && p + 1 < end) p++;  // the escaped byte stays, whatever it is
+            if (*p == '\n') {
+                lexer->line++;
+                lexer->line_start = p + 1;
+            }
+            p++;
+        }
+        if (p < end || !lexer->feed) break;
+        // The window ended inside the literal: the next one starts at its quote.
+        const bool more = next_window(lexer, start, p);
+        start = lexer->source;
+        if (!more) break;
+    }
+    const char* content = start + 1;
+    const auto n = static_cast<size_t>(p - content);
+    if (*p == '"') p++;  // the closing quote
+    set_token(out, TOKEN_STRING, start, n + 2, line, column);
+    out.text = vl_arena_must_strndup(lexer->arena, content, n);
+    lexer->next_byte = p;
+}
+
+// The end of the window at `p`: the next token is in the next window, or
+// the input has ended.  EOF's column is where the call began, or just past
+// the comment it skipped (`gap_end`), or, when a window ended there, where it
+// ended.
+[[gnu::noinline]] void read_end(VlLexer* lexer, VlToken& out, const char* p, const char* gap_end) {
+    if (lexer->feed) {
+        const bool more = next_window(lexer, p, p);
+        lexer->next_byte = p;
+        if (more) return vl_lexer_read_token(lexer, &out);
+        gap_end = p;
+    }
+    const int32_t column = column_of(lexer, gap_end);
+    lexer->next_byte = p;
+    if (lexer->indent_depth > 0) {
+        lexer->pending_dedents += lexer->indent_depth - 1;
+        lexer->indent_depth = 0;
+        set_token(out, TOKEN_DEDENT, nullptr, 0, lexer->line, column);
+        return;
+    }
+    set_token(out, TOKEN_EOF, nullptr, 0, lexer->line, column);
 }
 
 VlTokenType single_byte_token(char c) {
@@ -264,112 +284,6 @@ VlTokenType single_byte_token(char c) {
     }
 }
 
-// Skips what lies between tokens (blanks, comments, the ends of windows)
-// and makes the end-of-input token there.  True when it made a token.
-bool skip_gap(VlToken& out, Cursor& cursor, VlLexer* lexer) {
-    const int32_t line = cursor.line;
-    const char* end_at = cursor.p;  // where the column reported for EOF is taken
-    const char* p = cursor.p;
-    for (;;) {
-        if (BLANK[static_cast<unsigned char>(*p)]) {
-            p++;
-        } else if (p[0] == '/' && p[1] == '/') {
-            // A comment runs to the line feed, which stays for the next token.
-            const void* feed = std::memchr(p, '\n', static_cast<size_t>(cursor.end - p));
-            p = feed ? static_cast<const char*>(feed) : cursor.end;
-            end_at = p;
-        } else if (p >= cursor.end && lexer->feed) {
-            // At a window's end nothing is pending: it ends after a line feed.
-            cursor.p = p;
-            bool more = next_window(cursor, lexer, p);
-            p = end_at = cursor.p;
-            if (!more) break;
-        } else {
-            break;
-        }
-    }
-    cursor.p = p;
-    if (p < cursor.end) return false;
-    const int32_t end_column = cursor.column_of(end_at);
-    if (lexer->indent_depth > 0) {
-        lexer->pending_dedents += lexer->indent_depth - 1;
-        lexer->indent_depth = 0;
-        set_token(out, TOKEN_DEDENT, nullptr, 0, line, end_column);
-        return true;
-    }
-    set_token(out, TOKEN_EOF, nullptr, 0, line, end_column);
-    return true;
-}
-
-// Any token, from a cursor in memory: the general road, out of line.
-[[gnu::noinline]] void read_token(VlToken& out, Cursor& cursor, VlLexer* lexer) {
-    const int32_t line = cursor.line;
-    if (skip_gap(out, cursor, lexer)) return;
-    const char* p = cursor.p;
-    const char* start = p;
-    const int32_t column = cursor.column_of(start);
-    const char c = *start;
-    cursor.p = start + 1;
-    if (c == '\n') {
-        cursor.new_line(cursor.p);
-        set_token(out, TOKEN_NEWLINE, start, 1, line, column);
-    } else if (c == '"') {
-        lex_string(out, cursor, lexer, start, line, column);
-    } else if (is_digit(c)) {
-        cursor.p = lex_number(out, start, line, column);
-    } else if (is_letter(c) || c == '_') {
-        cursor.p = lex_word(out, lexer->arena, lexer->names, start, line, column);
-    } else {
-        set_token(out, single_byte_token(c), start, 1, line, column);
-    }
-}
-
-// Where the next call starts: the position fields follow the pointer.
-void finish(VlLexer* lexer, const char* end) {
-    lexer->next_byte = end;
-    lexer->position = static_cast<size_t>(end - lexer->source);
-    lexer->column = static_cast<int32_t>(end - lexer->line_start) + 1;
-}
-
-// The roads below are out of line so that the entry reaches them by a jump,
-// not a call.
-[[gnu::noinline]] void read_word(VlLexer* lexer, VlToken& out, const char* start, int32_t line, int32_t column) {
-    finish(lexer, lex_word(out, lexer->arena, lexer->names, start, line, column));
-}
-
-[[gnu::noinline]] void read_general_number(VlLexer* lexer, VlToken& out, const char* start, int32_t line,
-                                           int32_t column) {
-    finish(lexer, lex_number(out, start, line, column));
-}
-
-// The quick road's numbers: a whole number of up to 15 digits, exact in a
-// double, summed as it is scanned.  Any other goes to lex_number, which
-// converts every literal from its text (the general road's numbers too).
-[[gnu::noinline]] void read_number(VlLexer* lexer, VlToken& out, const char* start, int32_t line, int32_t column) {
-    const char* p = start;
-    uint64_t whole = 0;
-    do whole = whole * 10 + static_cast<uint64_t>(*p++ - '0');
-    while (is_digit(*p));
-    const auto length = static_cast<size_t>(p - start);
-    if ((p[0] == '.' && is_digit(p[1])) || length > 15) return read_general_number(lexer, out, start, line, column);
-    set_token(out, TOKEN_NUMBER, start, length, line, column);
-    out.number = static_cast<double>(static_cast<int64_t>(whole));  // signed: one conversion instruction
-    finish(lexer, p);
-}
-
-void read_pending_dedent(VlLexer* lexer, VlToken& out) {
-    lexer->pending_dedents--;
-    set_token(out, TOKEN_DEDENT, nullptr, 0, lexer->line, lexer->column);
-}
-
-[[gnu::noinline]] void read_general(VlLexer* lexer, VlToken& out) {
-    Cursor cursor{lexer->next_byte, lexer->source + lexer->length, lexer->line_start, lexer->line};
-    read_token(out, cursor, lexer);
-    lexer->line_start = cursor.line_start;
-    lexer->line = cursor.line;
-    finish(lexer, cursor.p);
-}
-
 }  // namespace
 
 VlLexer* vl_lexer_create(VlArena* arena, const char* source) {
@@ -377,7 +291,6 @@ VlLexer* vl_lexer_create(VlArena* arena, const char* source) {
     lexer->source = source ? source : "";
     lexer->length = std::strlen(lexer->source);
     lexer->line = 1;
-    lexer->column = 1;
     lexer->arena = arena;
     lexer->next_byte = lexer->line_start = lexer->source;
     return lexer;
@@ -398,35 +311,48 @@ bool vl_lexer_text_is_interned(const VlLexer* lexer, const VlToken& token) {
 }
 
 void vl_lexer_read_token(VlLexer* lexer, VlToken* out) {
-    if (lexer->pending_dedents > 0) return read_pending_dedent(lexer, *out);
-    // The common case, plain spaces and then a word, a number, a line feed
-    // or a symbol, is read here with the position in registers; the rest
-    // (comments, tabs, strings, the end of a window) goes to read_general,
-    // whose cursor lives in memory.  Every road ends in a call in tail
-    // position or in finish(), so this entry needs no stack frame (with the
-    // frameless number road, 8% fewer instructions for the front end).
+    if (lexer->pending_dedents > 0) {
+        lexer->pending_dedents--;
+        set_token(*out, TOKEN_DEDENT, nullptr, 0, lexer->line, column_of(lexer, lexer->next_byte));
+        return;
+    }
+    // One dispatch on the first byte.  The common tokens end here or in a
+    // call in tail position, with the position in a register; comments and
+    // blanks loop back to the dispatch.
     const char* p = lexer->next_byte;
-    while (*p == ' ') p++;
-    const char c = *p;
-    const ByteKind kind = BYTE_KIND[static_cast<unsigned char>(c)];
-    // A comment begins "//".  The second byte is read only after a slash
-    // (p[0] is c itself otherwise, which is no slash): a branch on the first
-    // slash would be taken at random on every division.
-    const bool comment = p[c == '/'] == '/';
-    if ((kind == KIND_OTHER) | comment) return read_general(lexer, *out);
-    const int32_t line = lexer->line;
-    const auto column = static_cast<int32_t>(p - lexer->line_start) + 1;
-    switch (kind) {
-        case KIND_WORD: return read_word(lexer, *out, p, line, column);
-        case KIND_DIGIT: return read_number(lexer, *out, p, line, column);
-        case KIND_FEED:
-            set_token(*out, TOKEN_NEWLINE, p, 1, line, column);
-            lexer->line = line + 1;
-            lexer->line_start = p + 1;
-            return finish(lexer, p + 1);
-        default:
-            set_token(*out, single_byte_token(c), p, 1, line, column);
-            return finish(lexer, p + 1);
+    const char* gap_end = p;  // where EOF's column is taken
+    for (;;) {
+        switch (kind_of(*p)) {
+            case KIND_BLANK:
+                p++;
+                continue;
+            case KIND_WORD:
+                return read_word(lexer, *out, p);
+            case KIND_DIGIT:
+                return read_number(lexer, *out, p);
+            case KIND_FEED:
+                set_token(*out, TOKEN_NEWLINE, p, 1, lexer->line, column_of(lexer, p));
+                lexer->line++;
+                lexer->line_start = lexer->next_byte = p + 1;
+                return;
+            case KIND_SLASH:
+                if (p[1] == '/') {
+                    // A comment runs to the line feed, which stays for the next token.
+                    const char* end = lexer->source + lexer->length;
+                    const void* feed = std::memchr(p, '\n', static_cast<size_t>(end - p));
+                    p = gap_end = feed ? static_cast<const char*>(feed) : end;
+                    continue;
+                }
+                [[fallthrough]];
+            case KIND_SYMBOL:
+                set_token(*out, single_byte_token(*p), p, 1, lexer->line, column_of(lexer, p));
+                lexer->next_byte = p + 1;
+                return;
+            case KIND_QUOTE:
+                return read_string(lexer, *out, p);
+            case KIND_END:
+                return read_end(lexer, *out, p, gap_end);
+        }
     }
 }
 
