@@ -70,16 +70,20 @@ size_t whole_sequences(const std::string& text) {
     return n;
 }
 
-void write_wide(HANDLE handle, const char* bytes, size_t length) {
-    if (length == 0) return;
+// False when the console took none of it.
+bool write_wide(HANDLE handle, const char* bytes, size_t length) {
+    if (length == 0) return true;
     std::wstring wide(length, L'\0');  // never more units than bytes
     int units = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(length), wide.data(), static_cast<int>(length));
+    bool took_some = false;
     for (const wchar_t* at = wide.data(); units > 0;) {
         DWORD written = 0;
-        if (!WriteConsoleW(handle, at, static_cast<DWORD>(units), &written, nullptr) || written == 0) return;
+        if (!WriteConsoleW(handle, at, static_cast<DWORD>(units), &written, nullptr) || written == 0) return took_some;
+        took_some = true;
         at += written;
         units -= static_cast<int>(written);
     }
+    return true;
 }
 
 // What is still held at the end is malformed: it shows as U+FFFD, not lost.
@@ -229,7 +233,14 @@ void vl_platform_console_write(std::FILE* stream, const char* bytes, size_t leng
     std::fflush(stream);  // whatever the runtime still holds goes first
     console->held.append(bytes, length);
     size_t whole = whole_sequences(console->held);
-    write_wide(console->handle, console->held.data(), whole);
+    if (!write_wide(console->handle, console->held.data(), whole)) {
+        // A console that refuses characters gets the bytes, as any other
+        // stream does, from now on: nothing printed is lost.
+        console->handle = nullptr;
+        std::fwrite(console->held.data(), 1, console->held.size(), stream);
+        console->held.clear();
+        return;
+    }
     console->held.erase(0, whole);
 }
 

@@ -49,7 +49,7 @@ import sys
 import tempfile
 
 # What wine itself says when it, not the program, fails.
-WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: )", re.M)
+WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: |Application could not be started)", re.M)
 FENCE = re.compile(r"^( {0,3})(`{3,}|~{3,})\s*([^`]*)$")
 EXIT_LINE = re.compile(r"^\(exit code (\d+)\)$")
 PROMPT = b"velm> "
@@ -167,6 +167,15 @@ def check_script(session, script, result):
     name = script.args[0] if script.args else "example.velm"
     session.write(name, script.lines)
     done = session.run("velmorine", [name])
+    try:
+        check_result(session, done, result)
+    except Failure as failure:
+        # The whole outcome, so that a run that printed nothing says how it ended.
+        raise Failure(f"{failure} (exit code {done.returncode}, standard output {show(done.stdout)}, "
+                      f"standard error {show(done.stderr)})") from None
+
+
+def check_result(session, done, result):
     nl = session.newline()
     path = result.path
     if result.lang == "output":

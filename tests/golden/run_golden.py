@@ -40,7 +40,7 @@ MEMCHECK_EXIT = 99  # no command of the executable exits with it
 
 # What wine itself says when it, not the program, fails (a lost server, a
 # prefix it cannot set up): such a case is reported as wine's failure.
-WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: )", re.M)
+WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: |Application could not be started)", re.M)
 
 
 def windows_text(data: bytes) -> bytes:

@@ -15,7 +15,7 @@ def pytest_addoption(parser):
 
 # What wine itself says when it, not the program, fails (a lost server, a
 # prefix it cannot set up): such a run is reported as wine's failure.
-WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: )", re.M)
+WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: |Application could not be started)", re.M)
 
 
 class Velm:
