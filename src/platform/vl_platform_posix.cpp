@@ -12,20 +12,47 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// Linux backs a range advised as huge with 2 MiB pages where it can: one
+// fault and one clearing per 2 MiB instead of 512 faults, each of which on a
+// virtual machine costs the host a fault of its own.  A mapping whose length
+// is a whole number of large pages is placed on a large-page boundary, so
+// the large blocks are sized that way; the tail past what was asked for is
+// never touched and costs nothing.
+constexpr size_t LARGE_PAGE = size_t{2} << 20;
+
+size_t mapping_size(size_t size) {
+    if (size < LARGE_PAGE || size > SIZE_MAX - LARGE_PAGE) return size;
+    return (size + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+}
+
+void advise_large(void* pages, size_t size) {
+#if defined(MADV_HUGEPAGE)
+    if (size >= LARGE_PAGE) madvise(pages, mapping_size(size), MADV_HUGEPAGE);
+#else
+    (void)pages, (void)size;
+#endif
+}
+
+}  // namespace
+
 void* vl_platform_pages_alloc(size_t size) {
-    void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* pages = mmap(nullptr, mapping_size(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED) return nullptr;
+    advise_large(pages, size);
     return pages;
 }
 
 void vl_platform_pages_free(void* pages, size_t size) {
-    munmap(pages, size);
+    munmap(pages, mapping_size(size));
 }
 
 void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size) {
 #if defined(__linux__)
-    void* moved = mremap(pages, old_size, new_size, MREMAP_MAYMOVE);
+    void* moved = mremap(pages, mapping_size(old_size), mapping_size(new_size), MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) return nullptr;
+    advise_large(moved, new_size);
     return moved;
 #else
     (void)pages, (void)old_size, (void)new_size;
