@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vl_utf8.h"
 #include "vlpkg.h"
 
 namespace {
@@ -19,37 +20,16 @@ constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";
 // sequence becomes one U+FFFD (the recommended practice of the Unicode
 // standard), well-formed sequences stay.
 std::string well_formed(std::string_view in) {
+    const std::string text(in);  // NUL-terminated, as the decoder reads
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
     std::string out;
-    size_t i = 0;
-    while (i < in.size()) {
-        auto lead = static_cast<unsigned char>(in[i]);
-        if (lead < 0x80) {
-            out += in[i++];
-            continue;
-        }
-        size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;   // no overlong forms
-            if (lead == 0xED) high = 0x9F;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-        }
-        size_t taken = 1;
-        for (; taken < length && i + taken < in.size(); taken++) {
-            auto next = static_cast<unsigned char>(in[i + taken]);
-            if (next < (taken == 1 ? low : 0x80) || next > (taken == 1 ? high : 0xBF)) break;
-        }
-        if (length && taken == length)
-            out.append(in.substr(i, length));
+    for (size_t i = 0; i < text.size();) {
+        VlCodePoint point = vl_utf8_next(bytes + i);
+        if (point.well_formed)
+            out.append(text, i, point.bytes);
         else
             out.append(REPLACEMENT);
-        i += taken;
+        i += point.bytes;
     }
     return out;
 }
