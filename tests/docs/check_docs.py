@@ -48,8 +48,8 @@ import subprocess
 import sys
 import tempfile
 
-# What wine itself says when it, not the program, fails.
-WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: |Application could not be started)", re.M)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import emulated  # noqa: E402
 FENCE = re.compile(r"^( {0,3})(`{3,}|~{3,})\s*([^`]*)$")
 EXIT_LINE = re.compile(r"^\(exit code (\d+)\)$")
 PROMPT = b"velm> "
@@ -120,11 +120,11 @@ class Session:
         if self.options.emulator:
             command = [self.options.emulator] + command
         try:
-            done = subprocess.run(command, cwd=self.work, input=stdin, capture_output=True, timeout=120)
+            done = emulated.run(command, bool(self.options.emulator), cwd=self.work, input=stdin, timeout=120)
         except subprocess.TimeoutExpired:
             raise Failure(f"{tool} {' '.join(args)} timed out")
-        if self.options.emulator and WINE_FAILURE.search(done.stderr):
-            raise Failure("wine failed, not the program:\n" + done.stderr.decode("utf-8", "replace"))
+        except emulated.WineFailure as failure:
+            raise Failure(str(failure))
         self.last_exit = done.returncode
         return done
 

@@ -28,19 +28,16 @@ case says `binary_stdout = true`.
 """
 import argparse
 import os
-import re
 import subprocess
 import sys
 import tempfile
 import tomllib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import emulated  # noqa: E402
+
 
 MEMCHECK_EXIT = 99  # no command of the executable exits with it
-
-
-# What wine itself says when it, not the program, fails (a lost server, a
-# prefix it cannot set up): such a case is reported as wine's failure.
-WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: |Application could not be started)", re.M)
 
 
 def windows_text(data: bytes) -> bytes:
@@ -74,12 +71,12 @@ def run_case(case, options):
                        f"--error-exitcode={MEMCHECK_EXIT}", f"--log-file={log}"] + command
         stdin = case.get("stdin", "").encode("utf-8")
         try:
-            done = subprocess.run(command, cwd=work, input=stdin, capture_output=True,
+            done = emulated.run(command, bool(options.emulator), cwd=work, input=stdin,
                                   timeout=600 if options.valgrind else 120)
         except subprocess.TimeoutExpired:
             return "timed out"
-        if options.emulator and WINE_FAILURE.search(done.stderr):
-            return "wine failed, not the program:\n" + done.stderr.decode("utf-8", "replace")
+        except emulated.WineFailure as failure:
+            return str(failure)
         expected_out = case.get("stdout", "").encode("utf-8")
         expected_err = case.get("stderr", "").encode("utf-8")
         if options.lane == "windows":

@@ -1,9 +1,11 @@
 """Shared options and helpers for the Python tests of the executable."""
 import os
-import re
-import subprocess
+import sys
 
 import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import emulated  # noqa: E402
 
 
 def pytest_addoption(parser):
@@ -11,11 +13,6 @@ def pytest_addoption(parser):
     parser.addoption("--lane", default="native", choices=["native", "windows"])
     parser.addoption("--emulator", default="", help="runner for the executable (wine)")
     parser.addoption("--build-dir", default="", help="the CMake build directory")
-
-
-# What wine itself says when it, not the program, fails (a lost server, a
-# prefix it cannot set up): such a run is reported as wine's failure.
-WINE_FAILURE = re.compile(rb"^(wine client error|wine: |wineserver: |Application could not be started)", re.M)
 
 
 class Velm:
@@ -36,11 +33,15 @@ class Velm:
         return prefix + [self.exe] + [str(a) for a in args]
 
     def run(self, *args, cwd=None, input=b"", timeout=120, **kwargs):
-        done = subprocess.run(self.command(*args), cwd=cwd, input=input, capture_output=True,
-                              timeout=timeout, **kwargs)
-        if self.emulator and WINE_FAILURE.search(done.stderr):
-            pytest.fail("wine failed, not the program:\n" + done.stderr.decode("utf-8", "replace"))
-        return done
+        return self.run_command(self.command(*args), cwd=cwd, input=input, timeout=timeout, **kwargs)
+
+    def run_command(self, command, **kwargs):
+        """A command of the lane (the emulator's first, if any): a run that
+        wine itself failed is run once more (tests/emulated.py)."""
+        try:
+            return emulated.run(command, bool(self.emulator), **kwargs)
+        except emulated.WineFailure as failure:
+            pytest.fail(str(failure))
 
     def text(self, data: bytes) -> bytes:
         """What the lane's console stream turns `data` into."""

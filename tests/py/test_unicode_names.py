@@ -5,7 +5,6 @@ message naming the path byte for byte and no temporary file left behind.
 Then a console session, where wine gives the Windows build a console."""
 import os
 import shutil
-import subprocess
 
 import pytest
 
@@ -60,7 +59,7 @@ def test_each_command_takes_the_name_and_says_it_back(velm, tmp_path, script):
     assert (tmp_path / output).stat().st_size == 1024
 
     command = ([velm.emulator] if velm.emulator else []) + [dis_exe(velm), script]
-    done = subprocess.run(command, cwd=tmp_path, capture_output=True, timeout=120)
+    done = velm.run_command(command, cwd=tmp_path, input=b"", timeout=120)
     assert (done.stdout, done.returncode) == (velm.text(LISTING), 0)
 
     assert files_under(tmp_path) == sorted([script, output])
