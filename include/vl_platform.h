@@ -7,12 +7,20 @@
 #include <string>
 #include "vl_file_identity.h"
 
-// Committed read-write pages; null when the system refuses.
-[[nodiscard]] void* vl_platform_pages_alloc(size_t size);
+// What a block of pages is for: `growing` is one that vl_platform_pages_resize
+// will enlarge (the instruction array's).
+enum class VlPagesUse : uint8_t { fixed, growing };
+
+// Committed read-write pages; null when the system refuses.  Where the
+// system offers it, a large block comes in large pages (Linux) and a growing
+// one with room reserved to grow in place (Windows): the first write to a
+// fresh page is what a big script's run pays most for its memory.
+[[nodiscard]] void* vl_platform_pages_alloc(size_t size, VlPagesUse use = VlPagesUse::fixed);
 // Releases pages from vl_platform_pages_alloc; `size` is what was asked for.
 void vl_platform_pages_free(void* pages, size_t size);
-// Moves pages to a larger mapping without copying them where the system can;
-// null where it cannot (the caller then copies), and the old pages stay.
+// Grows pages to `new_size` without copying them where the system can (in
+// place or by moving the mapping); null where it cannot (the caller then
+// copies), and the old pages stay.
 [[nodiscard]] void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size);
 
 // Asks the system to back the pages under `size` bytes at `memory` now, in

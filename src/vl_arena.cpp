@@ -16,11 +16,11 @@ static_assert(HEADER % 8 == 0, "block data must start 8-aligned");
 
 // Pages first, the heap when the page allocator refuses.  The block
 // remembers its origin so that it goes back to the allocator that made it.
-static VlArenaBlock* new_block(size_t capacity) {
+static VlArenaBlock* new_block(size_t capacity, VlPagesUse use = VlPagesUse::fixed) {
     if (capacity > SIZE_MAX - HEADER || vl_fault_refuse_memory()) return nullptr;
     size_t bytes = capacity + HEADER;
     uint64_t origin = VL_BLOCK_PAGES;
-    void* memory = vl_platform_pages_alloc(bytes);
+    void* memory = vl_platform_pages_alloc(bytes, use);
     if (!memory) {
         memory = std::malloc(bytes);
         origin = VL_BLOCK_HEAP;
@@ -121,7 +121,7 @@ void* vl_arena_alloc_own(VlArena* arena, size_t size) {
     if (!arena || size == 0) return nullptr;
     size_t rounded = vl_round8(size);
     if (!rounded) return nullptr;
-    VlArenaBlock* block = new_block(rounded);
+    VlArenaBlock* block = new_block(rounded, VlPagesUse::growing);
     if (!block) return nullptr;
     // Linked behind the current block, which stays current: the bump
     // allocations go on where they were.

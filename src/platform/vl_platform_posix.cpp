@@ -37,7 +37,7 @@ void advise_large(void* pages, size_t size) {
 
 }  // namespace
 
-void* vl_platform_pages_alloc(size_t size) {
+void* vl_platform_pages_alloc(size_t size, VlPagesUse) {
     void* pages = mmap(nullptr, mapping_size(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED) return nullptr;
     advise_large(pages, size);

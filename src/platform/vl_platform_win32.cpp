@@ -96,18 +96,60 @@ void write_held() {
 
 }  // namespace
 
-void* vl_platform_pages_alloc(size_t size) {
+namespace {
+
+// A growing block (the instruction array's) reserves 1 GiB of address space,
+// or sixteen times its size when that is more, and commits only what it was
+// asked for, so that it grows by committing the pages after it, in place:
+// the instructions are not copied into fresh pages at every doubling, as
+// they were when a larger block replaced the old one.  Reserved pages cost
+// no memory and no commit charge, and a 64-bit process has address space to
+// spare.  Large pages (MEM_LARGE_PAGES) are not used: they need the "Lock
+// pages in memory" privilege, which accounts do not hold by default, and
+// they are committed, zeroed and locked whole when allocated, the half of a
+// doubled array that is never written included.
+constexpr size_t GROWTH_RESERVE = size_t{1} << 30;
+constexpr size_t GROWTH_ROOM = 16;
+
+size_t reservation_for(size_t size, VlPagesUse use) {
+    if (use != VlPagesUse::growing || sizeof(void*) < 8 || size > SIZE_MAX / GROWTH_ROOM) return size;
+    return size * GROWTH_ROOM > GROWTH_RESERVE ? size * GROWTH_ROOM : GROWTH_RESERVE;
+}
+
+}  // namespace
+
+void* vl_platform_pages_alloc(size_t size, VlPagesUse use) {
+    size_t reservation = reservation_for(size, use);
+    if (reservation > size) {
+        if (void* region = VirtualAlloc(nullptr, reservation, MEM_RESERVE, PAGE_NOACCESS)) {
+            if (VirtualAlloc(region, size, MEM_COMMIT, PAGE_READWRITE)) return region;
+            VirtualFree(region, 0, MEM_RELEASE);
+        }
+    }
     return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
 void vl_platform_pages_free(void* pages, size_t) {
-    VirtualFree(pages, 0, MEM_RELEASE);
+    VirtualFree(pages, 0, MEM_RELEASE);  // the whole reservation
 }
 
-void* vl_platform_pages_resize(void*, size_t, size_t) {
-    return nullptr;  // the arena copies instead
+// In place when the pages reserved after the committed ones reach
+// `new_size`; otherwise null, and the arena copies.
+void* vl_platform_pages_resize(void* pages, size_t, size_t new_size) {
+    MEMORY_BASIC_INFORMATION committed, after;
+    if (!VirtualQuery(pages, &committed, sizeof committed) || committed.AllocationBase != pages ||
+        committed.State != MEM_COMMIT)
+        return nullptr;
+    if (new_size <= committed.RegionSize) return pages;
+    char* end = static_cast<char*>(pages) + committed.RegionSize;
+    if (!VirtualQuery(end, &after, sizeof after) || after.AllocationBase != pages || after.State != MEM_RESERVE ||
+        after.RegionSize < new_size - committed.RegionSize)
+        return nullptr;
+    return VirtualAlloc(end, new_size - committed.RegionSize, MEM_COMMIT, PAGE_READWRITE) ? pages : nullptr;
 }
 
+// Windows commits private pages only as they are first written, and has no
+// call that makes them present ahead in one step.
 void vl_platform_pages_prepare(void*, size_t) {}
 
 void vl_platform_stdout_binary() {
