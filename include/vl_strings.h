@@ -14,6 +14,10 @@
 // registers can hold, however many strings a program makes.
 inline constexpr uint64_t VL_STRINGS_DIRECT_BYTES = 64 * 1024;
 inline constexpr size_t VL_STRINGS_SPACE_BYTES = 1024 * 1024;
+inline constexpr size_t VL_STRINGS_MAX_LENGTH = 511;
+// What vl_strings_room leaves free: the longest string, its NUL, and 16 bytes
+// that a copy moving 16 bytes at a time may write past them.
+inline constexpr size_t VL_STRINGS_ROOM = VL_STRINGS_MAX_LENGTH + 1 + 16;
 
 struct VlStringSpace {
     char* base;
@@ -31,3 +35,25 @@ struct VlStringStore {
 // Null when the arena is exhausted.
 [[nodiscard]] const char* vl_strings_store(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count,
                                            const char* text, size_t length);
+
+// Where the next string can be written in place, with no copy through a
+// buffer: VL_STRINGS_ROOM bytes at the end of the active space, made by a
+// collection when the space is full.  A collection
+// moves the strings that the registers hold, so read them after this call.
+// Null while strings still go straight to the arena, or when the arena has no
+// room for the spaces: then build the string elsewhere and vl_strings_store it.
+[[nodiscard]] char* vl_strings_room_slow(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count);
+
+[[nodiscard]] inline char* vl_strings_room(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count) {
+    VlStringSpace& space = store->spaces[store->active];
+    if (space.base && VL_STRINGS_SPACE_BYTES - space.used >= VL_STRINGS_ROOM) return space.base + space.used;
+    return vl_strings_room_slow(store, arena, registers, count);
+}
+
+// Keeps the `length` bytes written at `room` (from vl_strings_room) as a
+// NUL-terminated string.
+inline const char* vl_strings_keep(VlStringStore* store, char* room, size_t length) {
+    room[length] = '\0';
+    store->spaces[store->active].used += vl_round8(length + 1);
+    return room;
+}

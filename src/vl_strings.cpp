@@ -43,6 +43,30 @@ void collect(VlStringStore* store, VlValue* registers, size_t count) {
 
 }  // namespace
 
+namespace {
+
+// Both spaces or neither: a collection needs the other one.
+bool make_spaces(VlStringStore* store, VlArena* arena) {
+    if (store->spaces[0].base) return true;
+    char* first = static_cast<char*>(vl_arena_alloc(arena, VL_STRINGS_SPACE_BYTES));
+    char* second = first ? static_cast<char*>(vl_arena_alloc(arena, VL_STRINGS_SPACE_BYTES)) : nullptr;
+    if (!second) return false;
+    store->spaces[0].base = first;
+    store->spaces[1].base = second;
+    return true;
+}
+
+}  // namespace
+
+char* vl_strings_room_slow(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count) {
+    if (store->direct_bytes < VL_STRINGS_DIRECT_BYTES || !make_spaces(store, arena)) return nullptr;
+    if (VL_STRINGS_SPACE_BYTES - store->spaces[store->active].used < VL_STRINGS_ROOM) collect(store, registers, count);
+    VlStringSpace& space = store->spaces[store->active];
+    // 256 live strings of at most 512 bytes fill an eighth of a space, so
+    // after a collection there is always room.
+    return VL_STRINGS_SPACE_BYTES - space.used >= VL_STRINGS_ROOM ? space.base + space.used : nullptr;
+}
+
 const char* vl_strings_store(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count,
                              const char* text, size_t length) {
     size_t need = vl_round8(length + 1);
@@ -50,12 +74,7 @@ const char* vl_strings_store(VlStringStore* store, VlArena* arena, VlValue* regi
         store->direct_bytes += need;
         return vl_arena_strndup(arena, text, length);
     }
-    if (!store->spaces[0].base) {
-        for (VlStringSpace& space : store->spaces) {
-            space.base = static_cast<char*>(vl_arena_alloc(arena, VL_STRINGS_SPACE_BYTES));
-            if (!space.base) return nullptr;
-        }
-    }
+    if (!make_spaces(store, arena)) return nullptr;
     if (store->spaces[store->active].used + need > VL_STRINGS_SPACE_BYTES) collect(store, registers, count);
     VlStringSpace& space = store->spaces[store->active];
     // 256 live strings of at most 512 bytes fill an eighth of a space, so

@@ -4,10 +4,14 @@
 #include "vl_platform.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 VlVM* vlvm_create(VlArena* arena) {
     auto* machine = static_cast<VlVM*>(vl_arena_must_alloc_zero(arena, sizeof(VlVM)));
@@ -37,7 +41,10 @@ constexpr double EXACT_INTEGERS = 9007199254740992.0;
 // returns its length.  Whole numbers, the common case, skip the general
 // formatter; fractions and zero's sign are left to it.
 size_t format_whole(char* out, size_t size, double value) {
-    if (value != 0.0 && value > -EXACT_INTEGERS && value < EXACT_INTEGERS && value == std::trunc(value)) {
+    // Inside the range the conversion to an integer is exact, so converting
+    // back tells a whole number (std::trunc is a library call on x86-64).
+    if (value != 0.0 && value > -EXACT_INTEGERS && value < EXACT_INTEGERS &&
+        static_cast<double>(static_cast<long long>(value)) == value) {
         auto written = std::to_chars(out, out + size - 1, static_cast<long long>(value));
         *written.ptr = '\0';
         return static_cast<size_t>(written.ptr - out);
@@ -65,53 +72,65 @@ void print_value(const VlValue& value) {
     std::fflush(stdout);
 }
 
-// Appends `length` bytes of `text` at `used`, stopping one byte short of
-// `size`; returns the new length.
-size_t append_cut(char* buffer, size_t size, size_t used, const char* text, size_t length) {
-    size_t room = size - 1 - used;
+// Copies the bytes of `text` before its NUL, no more than `room` of them, to
+// `out`, and returns how many; up to 16 bytes past them may be written too.
+// The texts are short: sixteen bytes at a time with no calls, and never a
+// load that reaches into the next page, which may not exist.
+size_t copy_text(char* out, size_t room, const char* text) {
+#if defined(__SSE2__) || defined(_M_X64)
+    constexpr uintptr_t PAGE = 4096;
+    size_t n = 0;
+    while (n < room) {
+        if ((reinterpret_cast<uintptr_t>(text + n) & (PAGE - 1)) > PAGE - 16) {
+            if (!text[n]) return n;  // close to a page's end: a byte at a time
+            out[n] = text[n];
+            n++;
+            continue;
+        }
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + n));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), bytes);
+        const auto nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+        if (nuls) return std::min(n + static_cast<size_t>(std::countr_zero(nuls)), room);
+        n += 16;
+    }
+    return room;
+#else
+    const void* end = std::memchr(text, '\0', room);
+    size_t n = end ? static_cast<size_t>(static_cast<const char*>(end) - text) : room;
+    std::memcpy(out, text, n);
+    return n;
+#endif
+}
+
+// Writes `value` as a join shows it at `out`, no more than `room` bytes of
+// it, and returns how many; up to 16 bytes past them may be written too.
+size_t put_text(char* out, size_t room, const VlValue& value) {
+    if (value.type == VALUE_STRING) return value.string ? copy_text(out, room, value.string) : 0;
+    constexpr size_t WHOLE_DIGITS = 24;  // a whole number below 2^53, its sign and the NUL
+    if (room >= WHOLE_DIGITS) return format_whole(out, room + 1, value.number);
+    char digits[400];
+    size_t length = format_whole(digits, sizeof digits, value.number);
     size_t n = length < room ? length : room;
-    if (n) std::memcpy(buffer + used, text, n);
-    return used + n;
+    std::memcpy(out, digits, n);
+    return n;
 }
 
-// The bytes of `text` up to its NUL, but no more than `limit` are looked at.
-size_t bounded_length(const char* text, size_t limit) {
-    if (!text) return 0;
-    const void* end = std::memchr(text, '\0', limit);
-    return end ? static_cast<size_t>(static_cast<const char*>(end) - text) : limit;
-}
-
-void add_values(VlVM* machine, VlValue& dst, VlValue a, VlValue b) {
-    if (a.type == VALUE_NUMBER && b.type == VALUE_NUMBER) {
-        dst.type = VALUE_NUMBER;
-        dst.number = a.number + b.number;
-        return;
-    }
-    char left[400], right[400];
-    const char* a_text = a.string;
-    const char* b_text = b.string;
-    size_t a_length = 0, b_length = 0;
-    constexpr size_t LIMIT = 511;  // the joined text is cut, silently, to 511 bytes
-    if (a.type == VALUE_NUMBER) {
-        a_length = format_whole(left, sizeof left, a.number);
-        a_text = left;
-    } else {
-        a_length = bounded_length(a_text, LIMIT);
-    }
-    if (b.type == VALUE_NUMBER) {
-        b_length = format_whole(right, sizeof right, b.number);
-        b_text = right;
-    } else {
-        b_length = bounded_length(b_text, LIMIT);
-    }
-    char buffer[LIMIT + 1];
-    size_t used = append_cut(buffer, sizeof buffer, 0, a_text, a_length);
-    used = append_cut(buffer, sizeof buffer, used, b_text, b_length);
-    const char* copy =
-        vl_strings_store(&machine->strings, machine->arena, machine->registers, VL_REGISTER_COUNT, buffer, used);
-    if (!copy) vl_out_of_memory();
-    dst.type = VALUE_STRING;
-    dst.string = copy;
+// Joins two registers, one of them a string at least, into `dst`; the text
+// is cut, silently, to VL_STRINGS_MAX_LENGTH bytes.  It is written straight
+// into the string store, or, while the store still copies, into a buffer.
+void join(VlVM* machine, uint8_t dst, uint8_t left, uint8_t right) {
+    char* room = vl_strings_room(&machine->strings, machine->arena, machine->registers, VL_REGISTER_COUNT);
+    char buffer[VL_STRINGS_ROOM];
+    char* out = room ? room : buffer;
+    // Read after vl_strings_room, which may have moved the strings.
+    size_t used = put_text(out, VL_STRINGS_MAX_LENGTH, machine->registers[left]);
+    used += put_text(out + used, VL_STRINGS_MAX_LENGTH - used, machine->registers[right]);
+    const char* text = room ? vl_strings_keep(&machine->strings, room, used)
+                            : vl_strings_store(&machine->strings, machine->arena, machine->registers,
+                                               VL_REGISTER_COUNT, buffer, used);
+    if (!text) vl_out_of_memory();
+    machine->registers[dst].type = VALUE_STRING;
+    machine->registers[dst].string = text;
 }
 
 inline void set_number(VlValue& dst, double number) {
@@ -186,7 +205,7 @@ int vlvm_run(VlVM* machine) {
         }
         const VlInstruction* current = ip++;
         machine->pc = static_cast<uint64_t>(ip - code);
-        add_values(machine, reg[current->dst], reg[current->src1], reg[current->src2]);
+        join(machine, current->dst, current->src1, current->src2);
         NEXT();
     }
     CASE(SUB) {
