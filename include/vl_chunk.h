@@ -109,6 +109,16 @@ inline constexpr uint64_t VL_CHUNK_INITIAL_CAPACITY = 64;
 // 2 MiB of instructions: one system call where the pages would take 512 faults.
 inline constexpr uint64_t VL_CHUNK_PREPARE_STEP = (uint64_t{2} << 20) / sizeof(VlInstruction);
 
+// Whether the instruction at `count` is the first in a 2 MiB stretch of
+// addresses (a large page, where the system gives them): the pages ahead are
+// prepared there, just before their first write.  Counting instructions
+// instead would miss by the few bytes the array starts into its block, and
+// the first write would meet the page unprepared.
+[[nodiscard]] inline bool vl_chunk_at_step(const VlChunk* chunk) {
+    constexpr uintptr_t STEP_BYTES = VL_CHUNK_PREPARE_STEP * sizeof(VlInstruction);
+    return (reinterpret_cast<uintptr_t>(chunk->code + chunk->count) & (STEP_BYTES - 1)) < sizeof(VlInstruction);
+}
+
 // An empty array of VL_CHUNK_INITIAL_CAPACITY instructions.
 void vl_chunk_init(VlChunk* chunk, VlArena* arena);
 
@@ -116,9 +126,9 @@ void vl_chunk_init(VlChunk* chunk, VlArena* arena);
 // appenders for every instruction: a 32-byte record passed to a call goes
 // through the stack, and the narrow stores that build it stall the wide
 // loads that copy it.  vl_chunk_grow, out of line, grows a full array and
-// asks for the pages ahead every VL_CHUNK_PREPARE_STEP instructions.
+// asks for the pages ahead at every step (vl_chunk_at_step).
 inline void vl_chunk_append(VlChunk* chunk, VlArena* arena, const VlInstruction& instruction) {
-    if (chunk->count >= chunk->capacity || chunk->count % VL_CHUNK_PREPARE_STEP == 0) vl_chunk_grow(chunk, arena);
+    if (chunk->count >= chunk->capacity || vl_chunk_at_step(chunk)) vl_chunk_grow(chunk, arena);
     if (chunk->valid_prefix_ == chunk->count && instruction.opcode < VL_OPCODE_COUNT) {
         chunk->valid_prefix_++;
         if ((instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO) &&
@@ -134,7 +144,7 @@ inline void vl_chunk_append(VlChunk* chunk, VlArena* arena, const VlInstruction&
 // on store forwarding.
 inline void vl_chunk_append_fields(VlChunk* chunk, VlArena* arena, VlOpcode opcode, uint8_t dst, uint8_t src1,
                                    uint8_t src2, double number, const char* string) {
-    if (chunk->count >= chunk->capacity || chunk->count % VL_CHUNK_PREPARE_STEP == 0) vl_chunk_grow(chunk, arena);
+    if (chunk->count >= chunk->capacity || vl_chunk_at_step(chunk)) vl_chunk_grow(chunk, arena);
     if (chunk->valid_prefix_ == chunk->count && opcode < VL_OPCODE_COUNT) chunk->valid_prefix_++;
     VlInstruction* slot = chunk->code + chunk->count++;
     if constexpr (std::endian::native == std::endian::little) {

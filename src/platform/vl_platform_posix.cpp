@@ -1,26 +1,50 @@
 // POSIX side of the operating-system layer.
 #include "vl_platform.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <unistd.h>
 
 namespace {
 
 // Linux backs a range advised as huge with 2 MiB pages where it can: one
-// fault and one clearing per 2 MiB instead of 512 faults, each of which on a
-// virtual machine costs the host a fault of its own.  A mapping whose length
-// is a whole number of large pages is placed on a large-page boundary, so
-// the large blocks are sized that way; the tail past what was asked for is
-// never touched and costs nothing.
+// fault and one clearing per 2 MiB instead of 512 faults.  A mapping whose
+// length is a whole number of large pages is placed on a large-page
+// boundary, so the large blocks are sized that way; the tail past what was
+// asked for is never touched and costs nothing.
 constexpr size_t LARGE_PAGE = size_t{2} << 20;
+
+// A large page is fast only when the system has one ready.  On a virtual
+// machine that hands free memory back to its host, a whole free 2 MiB block
+// is soon handed back, and the first write to it waits for the host to back
+// every small page of it: 150 MiB then took 400 ms in large pages against
+// 80 ms in small ones, which the system still finds among recently used
+// memory (and 8 ms in large pages that were ready).  So the pages prepared
+// in large pages are timed, in the thread's own processor time, which the
+// host's work counts in and other programs' turns do not; once they cost
+// more than small pages would, the rest of the run uses small pages.  The
+// switch is the process's (PR_SET_THP_DISABLE): advice taken back from part
+// of a mapping would split it, and a split mapping no longer grows in place.
+constexpr double SLOW_SECONDS_PER_BYTE = 1e-3 / (1 << 20);  // 1 ms a MiB; small pages take about half that
+std::atomic<bool> large_pages_pay{true};
+
+double thread_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 size_t mapping_size(size_t size) {
     if (size < LARGE_PAGE || size > SIZE_MAX - LARGE_PAGE) return size;
@@ -29,7 +53,8 @@ size_t mapping_size(size_t size) {
 
 void advise_large(void* pages, size_t size) {
 #if defined(MADV_HUGEPAGE)
-    if (size >= LARGE_PAGE) madvise(pages, mapping_size(size), MADV_HUGEPAGE);
+    if (large_pages_pay.load(std::memory_order_relaxed) && size >= LARGE_PAGE)
+        madvise(pages, mapping_size(size), MADV_HUGEPAGE);
 #else
     (void)pages, (void)size;
 #endif
@@ -65,7 +90,20 @@ void vl_platform_pages_prepare(void* memory, size_t size) {
     static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     uintptr_t from = reinterpret_cast<uintptr_t>(memory) & ~(page - 1);
     uintptr_t to = (reinterpret_cast<uintptr_t>(memory) + size) & ~(page - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    if (to <= from) return;
+    void* start = reinterpret_cast<void*>(from);
+    const size_t length = to - from;
+#if defined(MADV_HUGEPAGE) && defined(PR_SET_THP_DISABLE)
+    const bool timed = length >= LARGE_PAGE && large_pages_pay.load(std::memory_order_relaxed);
+    const double before = timed ? thread_seconds() : 0.0;
+    madvise(start, length, MADV_POPULATE_WRITE);
+    if (timed && thread_seconds() - before > SLOW_SECONDS_PER_BYTE * static_cast<double>(length)) {
+        large_pages_pay.store(false, std::memory_order_relaxed);
+        prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+    }
+#else
+    madvise(start, length, MADV_POPULATE_WRITE);
+#endif
 #else
     (void)memory, (void)size;
 #endif
