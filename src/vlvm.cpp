@@ -245,8 +245,10 @@ int vlvm_run(VlVM* machine) {
         NEXT();
     }
     CASE(ADD) {
-        // Two numbers, by far the common case, add in place; the rest joins strings.
-        if (reg[ip->src1].type == VALUE_NUMBER && reg[ip->src2].type == VALUE_NUMBER) {
+        // Two numbers, by far the common case, add in place; the rest joins
+        // strings.  One test for both: VALUE_NUMBER is 0.
+        static_assert(VALUE_NUMBER == 0);
+        if ((reg[ip->src1].type | reg[ip->src2].type) == VALUE_NUMBER) {
             set_number(reg[ip->dst], reg[ip->src1].number + reg[ip->src2].number);
             ip++;
             NEXT();
