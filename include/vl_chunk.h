@@ -97,27 +97,24 @@ private:
     // a prefix that no longer matches its count and is checked in full.
     uint64_t valid_prefix_ = 0;
     uint64_t farthest_target_ = 0;
+    // The count at which the next 2 MiB stretch of addresses begins (a large
+    // page, where the system gives them): vl_chunk_grow prepares the pages
+    // there, just before their first write.  Counting 2 MiB of instructions
+    // instead would miss by the few bytes the array starts into its block,
+    // and the first write would meet the page unprepared.
+    uint64_t next_step_ = 0;
 
     friend void vl_chunk_init(VlChunk*, VlArena*);
     friend void vl_chunk_append(VlChunk*, VlArena*, const VlInstruction&);
     friend void vl_chunk_append_fields(VlChunk*, VlArena*, VlOpcode, uint8_t, uint8_t, uint8_t, double, const char*);
     friend void vl_chunk_truncate(VlChunk*, uint64_t);
     friend bool vl_chunk_is_runnable(const VlChunk*, uint64_t);
+    friend void vl_chunk_grow(VlChunk*, VlArena*);
 };
 
 inline constexpr uint64_t VL_CHUNK_INITIAL_CAPACITY = 64;
 // 2 MiB of instructions: one system call where the pages would take 512 faults.
 inline constexpr uint64_t VL_CHUNK_PREPARE_STEP = (uint64_t{2} << 20) / sizeof(VlInstruction);
-
-// Whether the instruction at `count` is the first in a 2 MiB stretch of
-// addresses (a large page, where the system gives them): the pages ahead are
-// prepared there, just before their first write.  Counting instructions
-// instead would miss by the few bytes the array starts into its block, and
-// the first write would meet the page unprepared.
-[[nodiscard]] inline bool vl_chunk_at_step(const VlChunk* chunk) {
-    constexpr uintptr_t STEP_BYTES = VL_CHUNK_PREPARE_STEP * sizeof(VlInstruction);
-    return (reinterpret_cast<uintptr_t>(chunk->code + chunk->count) & (STEP_BYTES - 1)) < sizeof(VlInstruction);
-}
 
 // An empty array of VL_CHUNK_INITIAL_CAPACITY instructions.
 void vl_chunk_init(VlChunk* chunk, VlArena* arena);
@@ -126,9 +123,9 @@ void vl_chunk_init(VlChunk* chunk, VlArena* arena);
 // appenders for every instruction: a 32-byte record passed to a call goes
 // through the stack, and the narrow stores that build it stall the wide
 // loads that copy it.  vl_chunk_grow, out of line, grows a full array and
-// asks for the pages ahead at every step (vl_chunk_at_step).
+// asks for the pages ahead at every 2 MiB of them.
 inline void vl_chunk_append(VlChunk* chunk, VlArena* arena, const VlInstruction& instruction) {
-    if (chunk->count >= chunk->capacity || vl_chunk_at_step(chunk)) vl_chunk_grow(chunk, arena);
+    if (chunk->count >= chunk->capacity || chunk->count >= chunk->next_step_) vl_chunk_grow(chunk, arena);
     if (chunk->valid_prefix_ == chunk->count && instruction.opcode < VL_OPCODE_COUNT) {
         chunk->valid_prefix_++;
         if ((instruction.opcode == OP_JUMP || instruction.opcode == OP_JUMP_IF_ZERO) &&
@@ -144,7 +141,7 @@ inline void vl_chunk_append(VlChunk* chunk, VlArena* arena, const VlInstruction&
 // on store forwarding.
 inline void vl_chunk_append_fields(VlChunk* chunk, VlArena* arena, VlOpcode opcode, uint8_t dst, uint8_t src1,
                                    uint8_t src2, double number, const char* string) {
-    if (chunk->count >= chunk->capacity || vl_chunk_at_step(chunk)) vl_chunk_grow(chunk, arena);
+    if (chunk->count >= chunk->capacity || chunk->count >= chunk->next_step_) vl_chunk_grow(chunk, arena);
     if (chunk->valid_prefix_ == chunk->count && opcode < VL_OPCODE_COUNT) chunk->valid_prefix_++;
     VlInstruction* slot = chunk->code + chunk->count++;
     if constexpr (std::endian::native == std::endian::little) {

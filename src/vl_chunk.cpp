@@ -13,6 +13,7 @@ void vl_chunk_init(VlChunk* chunk, VlArena* arena) {
     chunk->capacity = VL_CHUNK_INITIAL_CAPACITY;
     chunk->valid_prefix_ = 0;
     chunk->farthest_target_ = 0;
+    chunk->next_step_ = 0;
 }
 
 // From this capacity on, the instruction array lives in a block of its own
@@ -42,11 +43,17 @@ void vl_chunk_grow(VlChunk* chunk, VlArena* arena) {
         uint64_t ahead = std::min(VL_CHUNK_PREPARE_STEP, chunk->capacity - chunk->count);
         vl_platform_pages_prepare(chunk->code + chunk->count, ahead * sizeof(VlInstruction));
     }
+    // The first instruction that starts at or after the next 2 MiB boundary.
+    constexpr uintptr_t STEP_BYTES = VL_CHUNK_PREPARE_STEP * sizeof(VlInstruction);
+    const auto at = reinterpret_cast<uintptr_t>(chunk->code + chunk->count);
+    const uintptr_t to_boundary = (at | (STEP_BYTES - 1)) + 1 - at;
+    chunk->next_step_ = chunk->count + (to_boundary + sizeof(VlInstruction) - 1) / sizeof(VlInstruction);
 }
 
 void vl_chunk_truncate(VlChunk* chunk, uint64_t count) {
     if (count >= chunk->count) return;
     chunk->count = count;
+    chunk->next_step_ = 0;  // found again at the next append
     // What was known of the first `count` instructions still holds, but a
     // jump among the cut ones may have been the farthest: look again.
     if (chunk->valid_prefix_ > count) chunk->valid_prefix_ = count;
