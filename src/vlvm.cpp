@@ -73,12 +73,9 @@ void print_value(const VlValue& value) {
     std::fflush(stdout);
 }
 
-// Copies the bytes of `text` before its NUL, no more than `room` of them, to
-// `out`, and returns how many; up to 16 bytes past them may be written too.
-// The texts are short: sixteen bytes at a time with no calls, and never a
-// load that reaches into the next page, which may not exist.
-// The wide loads read past the NUL (never past the page): sanitizers rightly
-// count that as a read outside the string, so their builds copy with memchr.
+// The wide loads below read past the NUL (never past the page): sanitizers
+// rightly count that as a read outside the string, so their builds copy
+// with memchr.
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define VL_NO_WIDE_COPY 1
@@ -88,6 +85,10 @@ void print_value(const VlValue& value) {
 #define VL_NO_WIDE_COPY 1
 #endif
 
+// Copies the bytes of `text` before its NUL, no more than `room` of them, to
+// `out`, and returns how many; up to 16 bytes past them may be written too.
+// The texts are short: sixteen bytes at a time with no calls, and never a
+// load that reaches into the next page, which may not exist.
 size_t copy_text(char* out, size_t room, const char* text) {
 #if (defined(__SSE2__) || defined(_M_X64)) && !defined(VL_NO_WIDE_COPY)
     constexpr uintptr_t PAGE = 4096;
