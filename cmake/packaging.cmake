@@ -124,6 +124,7 @@ if(VL_VSIX)
   file(GLOB vl_vsix_inputs LIST_DIRECTORIES false CONFIGURE_DEPENDS
        ${CMAKE_SOURCE_DIR}/editors/vscode/* ${CMAKE_SOURCE_DIR}/editors/vscode/syntaxes/*)
   add_custom_command(OUTPUT ${VL_VSIX_FILE}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/editors
     COMMAND sh -c "out=$(sh \"$0\" \"$1\" 2>&1) || { printf '%s\\n' \"$out\" >&2; exit 1; }"
             ${CMAKE_SOURCE_DIR}/editors/vscode/package.sh
             ${CMAKE_BINARY_DIR}/editors/vsce-velmorine.vsix
