@@ -27,6 +27,11 @@ void vl_platform_pages_free(void* pages, size_t size);
 // one step, instead of one fault per page as they are first written.  Advice
 // only: nothing changes where the system cannot.
 void vl_platform_pages_prepare(void* memory, size_t size);
+// The same, done by a thread of the layer's own while the caller goes on:
+// for pages that will be written a little later.  Resizing or releasing the
+// pages forgets what was asked for them.  Where there is no spare processor
+// (or no thread), the pages are prepared before it returns.
+void vl_platform_pages_prepare_soon(void* memory, size_t size);
 
 // Standard output passes bytes unchanged (no line-feed translation).
 void vl_platform_stdout_binary();

@@ -22,7 +22,8 @@ void vl_chunk_init(VlChunk* chunk, VlArena* arena) {
 constexpr uint64_t OWN_BLOCK_CAPACITY = 8192;
 
 void vl_chunk_grow(VlChunk* chunk, VlArena* arena) {
-    if (chunk->count >= chunk->capacity) {
+    const bool grows = chunk->count >= chunk->capacity;
+    if (grows) {
         if (chunk->capacity > SIZE_MAX / 2 / sizeof(VlInstruction)) vl_out_of_memory();
         uint64_t capacity = chunk->capacity * 2;
         size_t bytes = capacity * sizeof(VlInstruction);
@@ -40,8 +41,14 @@ void vl_chunk_grow(VlChunk* chunk, VlArena* arena) {
         chunk->capacity = capacity;
     }
     if (chunk->capacity >= OWN_BLOCK_CAPACITY) {
-        uint64_t ahead = std::min(VL_CHUNK_PREPARE_STEP, chunk->capacity - chunk->count);
-        vl_platform_pages_prepare(chunk->code + chunk->count, ahead * sizeof(VlInstruction));
+        // The stretch after the one being entered is prepared on the side
+        // while this one is written.  Only a stretch that no earlier call
+        // asked for (the first of a new block) is prepared here and now.
+        const uint64_t room = chunk->capacity - chunk->count;
+        const uint64_t here = std::min(VL_CHUNK_PREPARE_STEP, room);
+        if (grows) vl_platform_pages_prepare(chunk->code + chunk->count, here * sizeof(VlInstruction));
+        const uint64_t next = std::min(VL_CHUNK_PREPARE_STEP, room - here);
+        if (next) vl_platform_pages_prepare_soon(chunk->code + chunk->count + here, next * sizeof(VlInstruction));
     }
     // The first instruction that starts at or after the next 2 MiB boundary.
     constexpr uintptr_t STEP_BYTES = VL_CHUNK_PREPARE_STEP * sizeof(VlInstruction);

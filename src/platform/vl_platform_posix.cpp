@@ -2,6 +2,10 @@
 #include "vl_platform.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <cstdint>
 #include <cerrno>
@@ -9,6 +13,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -60,6 +65,86 @@ void advise_large(void* pages, size_t size) {
 #endif
 }
 
+// The pages asked for with vl_platform_pages_prepare_soon are backed by a
+// thread of their own, while the caller goes on writing the pages before
+// them.  A range whose mapping is resized or released is forgotten first,
+// so the thread never touches addresses that no longer hold these pages.
+class Preparer {
+public:
+    void ask(char* start, size_t length) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!started_) {
+                started_ = true;
+                try {
+                    std::thread([this] { work(); }).detach();
+                    running_ = true;
+                } catch (const std::system_error&) {
+                    running_ = false;  // no thread: the caller backs its own pages
+                }
+            }
+            if (running_) {
+                waiting_.push_back(Range{start, length});
+                wake_.notify_one();
+                return;
+            }
+        }
+        vl_platform_pages_prepare(start, length);
+    }
+
+    // Drops the requests inside [start, start + length) and waits for the
+    // one being carried out there.
+    void forget(const char* start, size_t length) {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (!running_) return;
+        auto inside = [&](const Range& range) {
+            return range.start < start + length && start < range.start + range.length;
+        };
+        std::erase_if(waiting_, inside);
+        done_.wait(hold, [&] { return !busy_ || !inside(*busy_); });
+    }
+
+private:
+    struct Range {
+        char* start;
+        size_t length;
+    };
+
+    [[noreturn]] void work() {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            wake_.wait(hold, [&] { return !waiting_.empty(); });
+            Range range = waiting_.front();
+            waiting_.pop_front();
+            busy_ = &range;
+            hold.unlock();
+            vl_platform_pages_prepare(range.start, range.length);
+            hold.lock();
+            busy_ = nullptr;
+            done_.notify_all();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_, done_;
+    std::deque<Range> waiting_;
+    const Range* busy_ = nullptr;
+    bool started_ = false, running_ = false;
+};
+
+// Never destroyed: the thread may still wait on it while the process exits.
+Preparer& preparer() {
+    static Preparer* const one = new Preparer;
+    return *one;
+}
+
+// Only a process that has started the thread has requests to forget.
+std::atomic<bool> preparing{false};
+
+void forget_prepared(void* pages, size_t size) {
+    if (preparing.load(std::memory_order_acquire)) preparer().forget(static_cast<const char*>(pages), size);
+}
+
 }  // namespace
 
 void* vl_platform_pages_alloc(size_t size, VlPagesUse) {
@@ -70,11 +155,13 @@ void* vl_platform_pages_alloc(size_t size, VlPagesUse) {
 }
 
 void vl_platform_pages_free(void* pages, size_t size) {
+    forget_prepared(pages, mapping_size(size));
     munmap(pages, mapping_size(size));
 }
 
 void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size) {
 #if defined(__linux__)
+    forget_prepared(pages, mapping_size(old_size));
     void* moved = mremap(pages, mapping_size(old_size), mapping_size(new_size), MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) return nullptr;
     advise_large(moved, new_size);
@@ -104,6 +191,18 @@ void vl_platform_pages_prepare(void* memory, size_t size) {
 #else
     madvise(start, length, MADV_POPULATE_WRITE);
 #endif
+#else
+    (void)memory, (void)size;
+#endif
+}
+
+void vl_platform_pages_prepare_soon(void* memory, size_t size) {
+#if defined(MADV_POPULATE_WRITE)
+    // One processor has no time to spare for it.
+    static const bool spare_processor = std::thread::hardware_concurrency() > 1;
+    if (!spare_processor) return vl_platform_pages_prepare(memory, size);
+    preparing.store(true, std::memory_order_release);
+    preparer().ask(static_cast<char*>(memory), size);
 #else
     (void)memory, (void)size;
 #endif

@@ -152,6 +152,8 @@ void* vl_platform_pages_resize(void* pages, size_t, size_t new_size) {
 // call that makes them present ahead in one step.
 void vl_platform_pages_prepare(void*, size_t) {}
 
+void vl_platform_pages_prepare_soon(void*, size_t) {}
+
 void vl_platform_stdout_binary() {
     fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);

@@ -9,6 +9,7 @@
 
 #include "test_support.h"
 #include "vl_arena.h"
+#include "vl_platform.h"
 
 // Under AddressSanitizer an impossible malloc aborts the process by default;
 // the product relies on it returning null, as the C library's does.
@@ -291,3 +292,28 @@ TEST(Arena, ManyBlocksAreAllReleased) {
 }
 
 }  // namespace
+
+// The instruction array's pages are prepared by the platform layer's thread
+// while the array grows: what was written survives every move of the block,
+// the pages prepared on the side read as zero, and a block resized or
+// released with a request still pending loses nothing.
+TEST(Arena, PagesPreparedOnTheSideKeepWhatWasWritten) {
+    VlArena* arena = vl_arena_create(0);
+    size_t size = size_t{2} << 20;
+    auto* bytes = static_cast<unsigned char*>(vl_arena_alloc_own(arena, size));
+    ASSERT_NE(bytes, nullptr);
+    for (int round = 0; round < 4; round++) {
+        std::memset(bytes, 0xA5, size / 2);
+        vl_platform_pages_prepare_soon(bytes + size / 2, size / 2);
+        bytes = static_cast<unsigned char*>(vl_arena_resize_own(arena, bytes, size, size * 2));
+        ASSERT_NE(bytes, nullptr);
+        size_t written = 0, zero = 0;
+        for (size_t i = 0; i < size / 2; i++) written += bytes[i] == 0xA5;
+        for (size_t i = size / 2; i < size * 2; i++) zero += bytes[i] == 0;
+        EXPECT_EQ(written, size / 2) << "round " << round;
+        EXPECT_EQ(zero, size * 2 - size / 2) << "round " << round;
+        size *= 2;
+    }
+    vl_platform_pages_prepare_soon(bytes, size);
+    vl_arena_destroy(arena);
+}
