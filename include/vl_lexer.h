@@ -64,7 +64,7 @@ struct VlToken {
     int32_t line;
     int32_t column;
     double number;      // value of a TOKEN_NUMBER, else 0.0
-    char* text;         // arena copy for words and strings, else null
+    char* text;         // a word (interned or copied; a keyword's own spelling) or a string's content, else null
 };
 
 inline constexpr int VL_INDENT_STACK_SIZE = 64;
@@ -113,9 +113,10 @@ struct VlLexerSetup {
 // The lexer will read no more: its feed may go.
 void vl_lexer_detach(VlLexer* lexer);
 
-// Whether a token's text belongs to the lexer's name table (a word, with a
-// table given): such a text lives as long as the table, wherever the other
-// texts go.  The one rule for whoever moves texts between arenas.
+// Whether a token's text stays where it is, wherever the other texts go: a
+// word's text when the lexer has a name table (it lives as long as the
+// table), and a keyword's spelling always.  The one rule for whoever moves
+// texts between arenas.
 [[nodiscard]] bool vl_lexer_text_is_interned(const VlLexer* lexer, const VlToken& token);
 VlToken vl_lexer_next_token(VlLexer* lexer);
 // The same, written into *out: the parser's way, which spares it a copy.

@@ -85,14 +85,26 @@ constexpr auto KEYWORD_TABLE = [] {
     return slots;
 }();
 
-VlTokenType keyword_type(const char* word, size_t length) {
-    if (length < SHORTEST_KEYWORD || length > LONGEST_KEYWORD) return TOKEN_IDENTIFIER;
-    const Keyword& keyword = KEYWORD_TABLE[hash_slot(HASH, length, static_cast<unsigned char>(word[0]),
-                                                     static_cast<unsigned char>(word[length - 1]))];
-    if (keyword.word.size() != length) return TOKEN_IDENTIFIER;
+// Each keyword's spelling, which is the text of its tokens: a keyword is
+// never copied or looked up in the name table.  Not const only because a
+// token's text is a `char*`; nothing writes to it.
+constinit auto KEYWORD_TEXT = [] {
+    std::array<std::array<char, LONGEST_KEYWORD + 1>, 64> texts{};
+    for (size_t slot = 0; slot < KEYWORD_TABLE.size(); slot++)
+        std::copy(KEYWORD_TABLE[slot].word.begin(), KEYWORD_TABLE[slot].word.end(), texts[slot].begin());
+    return texts;
+}();
+
+// The slot of the keyword spelled by the word, or -1.
+int keyword_slot(const char* word, size_t length) {
+    if (length < SHORTEST_KEYWORD || length > LONGEST_KEYWORD) return -1;
+    const size_t slot =
+        hash_slot(HASH, length, static_cast<unsigned char>(word[0]), static_cast<unsigned char>(word[length - 1]));
+    const Keyword& keyword = KEYWORD_TABLE[slot];
+    if (keyword.word.size() != length) return -1;
     for (size_t i = 0; i < length; i++)
-        if (keyword.word[i] != word[i]) return TOKEN_IDENTIFIER;
-    return keyword.type;
+        if (keyword.word[i] != word[i]) return -1;
+    return static_cast<int>(slot);
 }
 
 // Letters, digits and the underscore continue a word.
@@ -179,9 +191,14 @@ bool next_window(VlLexer* lexer, const char* keep, const char*& at) {
             return;
         }
     }
-    set_token(out, keyword_type(start, n), start, n, lexer->line, column);
-    out.text = lexer->names ? vl_names_intern(lexer->names, start, n) : vl_arena_must_strndup(lexer->arena, start, n);
     lexer->next_byte = p;
+    if (const int slot = keyword_slot(start, n); slot >= 0) {
+        set_token(out, KEYWORD_TABLE[slot].type, start, n, lexer->line, column);
+        out.text = KEYWORD_TEXT[slot].data();
+        return;
+    }
+    set_token(out, TOKEN_IDENTIFIER, start, n, lexer->line, column);
+    out.text = lexer->names ? vl_names_intern(lexer->names, start, n) : vl_arena_must_strndup(lexer->arena, start, n);
 }
 
 // The value of a literal that is not a whole number of up to 15 digits:
@@ -307,7 +324,8 @@ VlLexer* vl_lexer_create_from(VlArena* arena, const VlLexerSetup& setup) {
 void vl_lexer_detach(VlLexer* lexer) { lexer->feed = nullptr; }
 
 bool vl_lexer_text_is_interned(const VlLexer* lexer, const VlToken& token) {
-    return lexer->names && token.text && token.type != TOKEN_STRING;
+    if (!token.text || token.type == TOKEN_STRING) return false;
+    return lexer->names || token.type != TOKEN_IDENTIFIER;  // a keyword's spelling outlives every arena
 }
 
 void vl_lexer_read_token(VlLexer* lexer, VlToken* out) {
@@ -321,6 +339,9 @@ void vl_lexer_read_token(VlLexer* lexer, VlToken* out) {
     // blanks loop back to the dispatch.
     const char* p = lexer->next_byte;
     const char* gap_end = p;  // where EOF's column is taken
+    // Tokens are mostly one space apart: that space is passed here, by a
+    // branch that is nearly always right, rather than by a second dispatch.
+    if (*p == ' ') p++;
     for (;;) {
         switch (kind_of(*p)) {
             case KIND_BLANK:
