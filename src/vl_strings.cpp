@@ -41,10 +41,6 @@ void collect(VlStringStore* store, VlValue* registers, size_t count) {
     store->active ^= 1;
 }
 
-}  // namespace
-
-namespace {
-
 // Both spaces or neither: a collection needs the other one.
 bool make_spaces(VlStringStore* store, VlArena* arena) {
     if (store->spaces[0].base) return true;
@@ -56,15 +52,21 @@ bool make_spaces(VlStringStore* store, VlArena* arena) {
     return true;
 }
 
+// The active space, collected first when it has fewer than `need` bytes
+// free; null when it still has not (which 256 live strings of at most 512
+// bytes, an eighth of a space, never cause).
+VlStringSpace* space_with_room(VlStringStore* store, VlValue* registers, size_t count, size_t need) {
+    if (VL_STRINGS_SPACE_BYTES - store->spaces[store->active].used < need) collect(store, registers, count);
+    VlStringSpace& space = store->spaces[store->active];
+    return VL_STRINGS_SPACE_BYTES - space.used >= need ? &space : nullptr;
+}
+
 }  // namespace
 
 char* vl_strings_room_slow(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count) {
     if (store->direct_bytes < VL_STRINGS_DIRECT_BYTES || !make_spaces(store, arena)) return nullptr;
-    if (VL_STRINGS_SPACE_BYTES - store->spaces[store->active].used < VL_STRINGS_ROOM) collect(store, registers, count);
-    VlStringSpace& space = store->spaces[store->active];
-    // 256 live strings of at most 512 bytes fill an eighth of a space, so
-    // after a collection there is always room.
-    return VL_STRINGS_SPACE_BYTES - space.used >= VL_STRINGS_ROOM ? space.base + space.used : nullptr;
+    VlStringSpace* space = space_with_room(store, registers, count, VL_STRINGS_ROOM);
+    return space ? space->base + space->used : nullptr;
 }
 
 const char* vl_strings_store(VlStringStore* store, VlArena* arena, VlValue* registers, size_t count,
@@ -75,10 +77,6 @@ const char* vl_strings_store(VlStringStore* store, VlArena* arena, VlValue* regi
         return vl_arena_strndup(arena, text, length);
     }
     if (!make_spaces(store, arena)) return nullptr;
-    if (store->spaces[store->active].used + need > VL_STRINGS_SPACE_BYTES) collect(store, registers, count);
-    VlStringSpace& space = store->spaces[store->active];
-    // 256 live strings of at most 512 bytes fill an eighth of a space, so
-    // after a collection there is always room.
-    if (space.used + need > VL_STRINGS_SPACE_BYTES) return vl_arena_strndup(arena, text, length);
-    return place(space, text, length);
+    VlStringSpace* space = space_with_room(store, registers, count, need);
+    return space ? place(*space, text, length) : vl_arena_strndup(arena, text, length);
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -39,17 +38,9 @@ const char* non_finite_text(double value) {
 constexpr double EXACT_INTEGERS = 9007199254740992.0;
 
 // Writes a number into `out` as "%.0f" shows it (concatenation's format) and
-// returns its length.  Whole numbers, the common case, skip the general
-// formatter; fractions and zero's sign are left to it.
-size_t format_whole(char* out, size_t size, double value) {
-    // Inside the range the conversion to an integer is exact, so converting
-    // back tells a whole number (std::trunc is a library call on x86-64).
-    if (value != 0.0 && value > -EXACT_INTEGERS && value < EXACT_INTEGERS &&
-        static_cast<double>(static_cast<long long>(value)) == value) {
-        auto written = std::to_chars(out, out + size - 1, static_cast<long long>(value));
-        *written.ptr = '\0';
-        return static_cast<size_t>(written.ptr - out);
-    }
+// returns its length.  Joins write the common whole numbers themselves
+// (write_whole); fractions, zero's sign and the rest come here.
+size_t format_number(char* out, size_t size, double value) {
     int length = std::isfinite(value) ? std::snprintf(out, size, "%.0f", value)
                                       : std::snprintf(out, size, "%s", non_finite_text(value));
     return length < 0 ? 0 : std::min(static_cast<size_t>(length), size - 1);
@@ -125,7 +116,7 @@ constexpr auto DIGIT_PAIRS = [] {
 }();
 
 // Writes a whole number of at most 17 characters (below 2^53 in magnitude,
-// not 0) at `out` as format_whole does, and returns its length.  The digits
+// not 0) at `out` as "%.0f" does, and returns its length.  The digits
 // go straight to their places from the right, two at a time: built in a
 // buffer and then moved, the narrow stores stalled the wide loads.
 size_t write_whole(char* out, long long whole) {
@@ -153,12 +144,14 @@ size_t write_whole(char* out, long long whole) {
     if (value.type == VALUE_STRING) return value.string ? copy_text(out, room, value.string) : 0;
     constexpr size_t WHOLE_DIGITS = 17;  // the longest that write_whole writes
     const double number = value.number;
+    // Inside the range the conversion to an integer is exact, so converting
+    // back tells a whole number (std::trunc is a library call on x86-64).
     if (room >= WHOLE_DIGITS && number != 0.0 && number > -EXACT_INTEGERS && number < EXACT_INTEGERS) {
         const auto whole = static_cast<long long>(number);
         if (static_cast<double>(whole) == number) return write_whole(out, whole);
     }
     char digits[400];
-    size_t length = format_whole(digits, sizeof digits, value.number);
+    size_t length = format_number(digits, sizeof digits, number);
     size_t n = length < room ? length : room;
     std::memcpy(out, digits, n);
     return n;
