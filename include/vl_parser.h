@@ -34,16 +34,29 @@ struct VlNode {
     } as;
 };
 
-// Optional listener for tools that need more than the last message (the
-// language server): every syntax error with its token, and every name that a
-// store or a count binds.  The parser behaves the same with or without one.
+// Optional listener for tools that need more than the tree and the last
+// message (the language server): where each node came from, every syntax
+// error with its token, every name that a store or a count binds, and every
+// token skipped because it begins no statement.  The parser behaves the same
+// with or without one, and any hook may be null.
 struct VlParseObserver {
     void* context;
     // `message` is the text error_message receives; null for "store" without
     // a name, which writes none.
     void (*error)(void* context, const VlToken& at, const char* message);
-    // `statement` is NODE_STORE or NODE_COUNT.
-    void (*binding)(void* context, const VlToken& name, VlNodeType statement);
+    // `statement` is a NODE_STORE or NODE_COUNT, told before its value or
+    // loop expressions are parsed; `name` is the token that names it.
+    void (*binding)(void* context, const VlNode* statement, const VlToken& name);
+    // A node as it is made, with the token it comes from: a statement's
+    // keyword, a binary operation's operator, a leaf's own token.
+    void (*node)(void* context, const VlNode* node, const VlToken& token);
+    // A parenthesised operand once read: `open` is its "(", `close` the
+    // token after the inner expression (a ")" unless that was missing).
+    void (*group)(void* context, const VlNode* inner, const VlToken& open, const VlToken& close);
+    // The body of a count has ended at `end`: its "stop", or the end of input.
+    void (*closed)(void* context, const VlNode* count, const VlToken& end);
+    // A token that begins no statement, consumed and dropped.
+    void (*skipped)(void* context, const VlToken& token);
 };
 
 struct VlParser {

@@ -1,12 +1,16 @@
-// What the language server knows about one open document: its syntax
-// errors, and hover texts and definitions at a position.  Positions are the
-// editor's: 0-based lines and UTF-16 code units within the line.
+// One open document as the language server sees it: its text, the analysis
+// of that text (made once per change), and the translation between byte
+// offsets and the editor's positions: 0-based lines (ending at LF, CR LF or
+// CR) and UTF-16 code units within the line.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "vl_analysis.h"
 
 struct VlLspPosition {
     int64_t line;
@@ -18,26 +22,39 @@ struct VlLspRange {
     VlLspPosition end;
 };
 
-struct VlLspDiagnostic {
-    VlLspRange range;
-    std::string message;
-};
-
 struct VlLspHover {
-    VlLspRange range;      // the token under the position
+    VlLspRange range;  // the token under the position
     std::string markdown;
 };
 
-// Byte offset of a position; a character past the line's end stops there.
-// Null for a line the text does not have.
-[[nodiscard]] std::optional<size_t> vl_lsp_offset(const std::string& text, VlLspPosition at);
+class VlLspDocument {
+public:
+    explicit VlLspDocument(std::string text);
 
-// Every syntax error the lexer and the parser find, in source order.
-[[nodiscard]] std::vector<VlLspDiagnostic> vl_lsp_diagnostics(const std::string& text);
+    [[nodiscard]] const std::string& text() const { return text_; }
+    // The text as the lexer sees it: up to its first zero byte.
+    [[nodiscard]] const char* bytes() const { return text_.c_str(); }
+    [[nodiscard]] const VlAnalysis& analysis() const { return analysis_; }
 
-// Null when the position is on no keyword and no variable.
-[[nodiscard]] std::optional<VlLspHover> vl_lsp_hover(const std::string& text, VlLspPosition at);
+    // Byte offset of a position; a character past the line's end stops
+    // there.  Null for a line the text does not have.
+    [[nodiscard]] std::optional<size_t> offset(VlLspPosition at) const;
+    // Inside a character a position moves to its start, or past its end with `round_up`.
+    [[nodiscard]] VlLspPosition position(size_t offset, bool round_up = false) const;
+    [[nodiscard]] VlLspRange range(VlSpan span) const;
+    [[nodiscard]] VlLspPosition end() const { return position(size_); }
 
-// Where the variable under the position is first bound: the name after its
-// first "store", or after the "count" that names it.  Null otherwise.
-[[nodiscard]] std::optional<VlLspRange> vl_lsp_definition(const std::string& text, VlLspPosition at);
+    // Null when the position is on no keyword and no variable.
+    [[nodiscard]] std::optional<VlLspHover> hover(VlLspPosition at) const;
+    // Where the variable under the position is first bound: the name after
+    // its first "store", or after the "count" that names it.
+    [[nodiscard]] std::optional<VlLspRange> definition(VlLspPosition at) const;
+    // The name token under the position, if any.
+    [[nodiscard]] std::optional<VlSpan> name_at(VlLspPosition at) const;
+
+private:
+    std::string text_;
+    size_t size_;                     // bytes before the first zero byte
+    std::vector<size_t> line_starts_;  // of the editor's lines
+    VlAnalysis analysis_;
+};

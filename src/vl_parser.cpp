@@ -75,13 +75,16 @@ static void append(VlParser* parser, NodeList& list, VlNode* item) {
     items.items[items.count++] = item;
 }
 
-static void notify_error(VlParser* parser, const VlToken& token, const char* message) {
-    if (parser->observer && parser->observer->error) parser->observer->error(parser->observer->context, token, message);
-}
+// Each hook is tested where it is called: a parse without an observer pays
+// one predictable branch.
+#define NOTIFY(parser, hook, ...)                                                 \
+    do {                                                                          \
+        if ((parser)->observer && (parser)->observer->hook)                       \
+            (parser)->observer->hook((parser)->observer->context, __VA_ARGS__);  \
+    } while (0)
 
-static void notify_binding(VlParser* parser, const VlToken& name, VlNodeType statement) {
-    if (parser->observer && parser->observer->binding)
-        parser->observer->binding(parser->observer->context, name, statement);
+static void notify_error(VlParser* parser, const VlToken& token, const char* message) {
+    NOTIFY(parser, error, token, message);
 }
 
 static void error_at_operand(VlParser* parser, const VlToken& token) {
@@ -103,18 +106,21 @@ static VlNode* parse_operand(VlParser* parser) {
     switch (current(parser).type) {
         case TOKEN_NUMBER: {
             VlNode* node = new_leaf(parser, NODE_NUMBER, current(parser));
+            NOTIFY(parser, node, node, current(parser));
             node->as.number.number = current(parser).number;
             advance(parser);
             return node;
         }
         case TOKEN_STRING: {
             VlNode* node = new_leaf(parser, NODE_STRING, current(parser));
+            NOTIFY(parser, node, node, current(parser));
             node->as.string.text = current(parser).text;
             advance(parser);
             return node;
         }
         case TOKEN_IDENTIFIER: {
             VlNode* node = new_leaf(parser, NODE_IDENTIFIER, current(parser));
+            NOTIFY(parser, node, node, current(parser));
             node->as.identifier.name = current(parser).text;
             advance(parser);
             return node;
@@ -124,10 +130,12 @@ static VlNode* parse_operand(VlParser* parser) {
                 error_too_deep(parser, "Parentheses", current(parser));
                 return nullptr;
             }
+            const VlToken open = current(parser);
             advance(parser);
             parser->depth++;
             VlNode* inner = parse_expression(parser);
             parser->depth--;
+            if (inner) NOTIFY(parser, group, inner, open, current(parser));
             if (current(parser).type == TOKEN_RPAREN) advance(parser);  // a missing ")" is tolerated
             return inner;
         }
@@ -141,11 +149,12 @@ static VlNode* parse_expression(VlParser* parser) {
     VlNode* expression = parse_operand(parser);
     if (!expression) return nullptr;
     while (vl_token_is_operator(current(parser).type)) {
-        VlTokenType op = current(parser).type;
+        const VlToken op = current(parser);
         advance(parser);
         VlNode* right = parse_operand(parser);  // may be null; the expression goes on
         VlNode* binary = new_node(parser, NODE_BINARY);
-        binary->as.binary.op = op;
+        NOTIFY(parser, node, binary, op);
+        binary->as.binary.op = op.type;
         binary->as.binary.left = expression;
         binary->as.binary.right = right;
         expression = binary;
@@ -153,14 +162,15 @@ static VlNode* parse_expression(VlParser* parser) {
     return expression;
 }
 
-static VlNode* parse_store(VlParser* parser) {
+static VlNode* parse_store(VlParser* parser, const VlToken& keyword) {
     if (current(parser).type != TOKEN_IDENTIFIER) {
         parser->had_error = true;  // no message: the last one stays
         notify_error(parser, current(parser), nullptr);
         return nullptr;
     }
-    notify_binding(parser, current(parser), NODE_STORE);
     VlNode* node = new_node(parser, NODE_STORE);
+    NOTIFY(parser, node, node, keyword);
+    NOTIFY(parser, binding, node, current(parser));
     node->as.store.name = current(parser).text;
     node->as.store.var_type = TOKEN_TYPE_WORD;
     advance(parser);
@@ -180,8 +190,9 @@ static VlNode* parse_count(VlParser* parser, const VlToken& keyword) {
         return nullptr;
     }
     VlNode* node = new_node(parser, NODE_COUNT);
+    NOTIFY(parser, node, node, keyword);
     node->as.count.name = current(parser).text;  // null when the token has no text
-    if (current(parser).text) notify_binding(parser, current(parser), NODE_COUNT);
+    if (current(parser).text) NOTIFY(parser, binding, node, current(parser));
     advance(parser);
     if (current(parser).type == TOKEN_FROM) advance(parser);
     node->as.count.from = parse_expression(parser);
@@ -198,27 +209,32 @@ static VlNode* parse_count(VlParser* parser, const VlToken& keyword) {
         }
     }
     parser->depth--;
-    if (current(parser).type == TOKEN_STOP) advance(parser);
     node->as.count.body = body.node;
+    NOTIFY(parser, closed, node, current(parser));
+    if (current(parser).type == TOKEN_STOP) advance(parser);
     return node;
 }
 
 static VlNode* parse_statement(VlParser* parser) {
+    // The keyword is copied before the advance reuses its record, and only
+    // when someone will read it: a count's for the report of a loop nested
+    // too deep, any statement's for an observer.
     const VlTokenType type = current(parser).type;
-    if (type == TOKEN_COUNT) {
-        const VlToken keyword = current(parser);  // kept for the report of a loop nested too deep
-        advance(parser);
-        return parse_count(parser, keyword);
-    }
+    VlToken keyword{};
+    if (type == TOKEN_COUNT || parser->observer) keyword = current(parser);
     advance(parser);
     switch (type) {
+        case TOKEN_COUNT: return parse_count(parser, keyword);
         case TOKEN_DISPLAY: {
             VlNode* node = new_node(parser, NODE_DISPLAY);
+            NOTIFY(parser, node, node, keyword);
             node->as.display.expr = parse_expression(parser);
             return node;
         }
-        case TOKEN_STORE: return parse_store(parser);
-        default: return nullptr;  // a word that begins no statement is skipped
+        case TOKEN_STORE: return parse_store(parser, keyword);
+        default:  // a word that begins no statement is skipped
+            NOTIFY(parser, skipped, keyword);
+            return nullptr;
     }
 }
 

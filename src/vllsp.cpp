@@ -2,10 +2,14 @@
 // framed by a "Content-Length" header block.  Initialize, completion and
 // shutdown get fixed bodies in which only the id changes; the open documents
 // are kept so that their syntax errors, hovers and definitions can be given.
-// After shutdown the server waits for exit, as the protocol has it.
+// A client that asks for the full feature set ("initializationOptions":
+// {"features": "all"}) gets the surprises and the editing features too
+// (vllsp_features).  After shutdown the server waits for exit, as the
+// protocol has it.
 #include "vllsp.h"
 #include "vl_output.h"
 #include "vllsp_document.h"
+#include "vllsp_features.h"
 #include "vl_platform.h"
 
 #include <nlohmann/json.hpp>
@@ -18,6 +22,7 @@
 #include <initializer_list>
 #include <optional>
 #include <new>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -80,9 +85,17 @@ bool send_reply(std::string_view id, std::string_view tail) {
 }
 
 bool send_error(std::string_view id, int code, std::string_view message) {
-    std::string tail = ",\"error\":{\"code\":" + std::to_string(code) + ",\"message\":\"";
-    tail.append(message).append("\"}}");
+    std::string tail = ",\"error\":{\"code\":" + std::to_string(code) + ",\"message\":";
+    tail.append(json(message).dump()).append("}}");
     return send_reply(id, tail);
+}
+
+// A window/showMessage error.
+bool send_notice(std::string_view message) {
+    json note = {{"jsonrpc", "2.0"},
+                 {"method", "window/showMessage"},
+                 {"params", {{"type", 1}, {"message", message}}}};
+    return send_frame(note.dump());
 }
 
 // ---- messages -------------------------------------------------------------
@@ -125,11 +138,19 @@ json version_of(const json& params) {
 struct Document {
     std::string text;
     json version;  // as the client numbered it, or null
+    std::unique_ptr<VlLspDocument> analysed;  // made when first needed after a change
+
+    const VlLspDocument& view() {
+        if (!analysed) analysed = std::make_unique<VlLspDocument>(text);
+        return *analysed;
+    }
 };
 
 struct Server {
     bool shut_down = false;
     bool publishes_diagnostics = false;  // the client said it wants them
+    bool full = false;                   // the client asked for the full feature set
+    VlLspClient client;
     std::unordered_map<std::string, Document> documents;
 };
 
@@ -137,18 +158,13 @@ enum class Next { serve, end_ok, end_failed };
 
 Next served(bool sent) { return sent ? Next::serve : Next::end_ok; }
 
-bool publish(const Server& server, const std::string& uri, const Document* document) {
-    if (!server.publishes_diagnostics) return true;
-    json diagnostics = json::array();
-    if (document) {
-        for (const VlLspDiagnostic& d : vl_lsp_diagnostics(document->text))
-            diagnostics.push_back({{"range", to_json(d.range)}, {"severity", 1}, {"source", "velmorine"},
-                                   {"message", d.message}});
-    }
+bool publish(const Server& server, const std::string& uri, Document* document) {
+    if (!server.publishes_diagnostics && !server.full) return true;
+    json diagnostics = document ? vl_lsp_diagnostics(document->view(), server.full, {}) : json::array();
     json params = {{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
     if (document && document->version.is_number_integer()) params["version"] = document->version;
     json note = {{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}};
-    return send_frame(note.dump());
+    return send_frame(note.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 // Full text, or (from a client that sends them although we ask for full
@@ -157,6 +173,7 @@ void apply_change(Document& document, const json& change) {
     const json* text = member(change, "text");
     if (!text || !text->is_string()) return;
     const std::string& replacement = text->get_ref<const std::string&>();
+    document.analysed.reset();
     const json* range = member(change, "range");
     if (!range) {
         document.text = replacement;
@@ -165,8 +182,9 @@ void apply_change(Document& document, const json& change) {
     std::optional<VlLspPosition> start = position_of(member(*range, "start"));
     std::optional<VlLspPosition> end = position_of(member(*range, "end"));
     if (!start || !end) return;
-    std::optional<size_t> from = vl_lsp_offset(document.text, *start);
-    std::optional<size_t> to = vl_lsp_offset(document.text, *end);
+    const VlLspDocument view(document.text);
+    std::optional<size_t> from = view.offset(*start);
+    std::optional<size_t> to = view.offset(*end);
     if (from && to && *from <= *to) document.text.replace(*from, *to - *from, replacement);
 }
 
@@ -180,7 +198,9 @@ Next notice(Server& server, const std::string& method, const json& params) {
         const std::string* text = string_at(params, {"textDocument", "text"});
         if (!text) return Next::serve;
         Document& document = server.documents[*uri];
-        document = {*text, version_of(params)};
+        document.text = *text;
+        document.version = version_of(params);
+        document.analysed.reset();
         return served(publish(server, *uri, &document));
     }
     if (method == "textDocument/didChange") {
@@ -199,7 +219,7 @@ Next notice(Server& server, const std::string& method, const json& params) {
 }
 
 // Hover and definition: null for a document that was never opened.
-std::string answer_at(const Server& server, const std::string& method, const json& params, bool* valid) {
+std::string answer_at(Server& server, const std::string& method, const json& params, bool* valid) {
     const std::string* uri = string_at(params, {"textDocument", "uri"});
     std::optional<VlLspPosition> at = position_of(member(params, "position"));
     *valid = uri && at;
@@ -207,13 +227,13 @@ std::string answer_at(const Server& server, const std::string& method, const jso
     auto it = server.documents.find(*uri);
     if (it == server.documents.end()) return "null";
     if (method == "textDocument/hover") {
-        std::optional<VlLspHover> hover = vl_lsp_hover(it->second.text, *at);
+        std::optional<VlLspHover> hover = it->second.view().hover(*at);
         if (!hover) return "null";
         json result = {{"contents", {{"kind", "markdown"}, {"value", hover->markdown}}},
                        {"range", to_json(hover->range)}};
         return result.dump();
     }
-    std::optional<VlLspRange> place = vl_lsp_definition(it->second.text, *at);
+    std::optional<VlLspRange> place = it->second.view().definition(*at);
     if (!place) return "null";
     return json({{"uri", *uri}, {"range", to_json(*place)}}).dump();
 }
@@ -223,7 +243,26 @@ Next request(Server& server, const std::string& id, const std::string& method, c
     if (method == "initialize") {
         server.publishes_diagnostics =
             params && path(*params, {"capabilities", "textDocument", "publishDiagnostics"}) != nullptr;
-        return served(send_reply(id, INITIALIZE_RESULT));
+        const std::string* features = params ? string_at(*params, {"initializationOptions", "features"}) : nullptr;
+        server.full = features && *features == "all";
+        const json* hierarchical =
+            params ? path(*params, {"capabilities", "textDocument", "documentSymbol", "hierarchicalDocumentSymbolSupport"})
+                   : nullptr;
+        server.client.hierarchical_symbols = hierarchical && hierarchical->is_boolean() && hierarchical->get<bool>();
+        if (!server.full) return served(send_reply(id, INITIALIZE_RESULT));
+        json result = {{"capabilities", vl_lsp_full_capabilities()}};
+        return served(send_reply(id, ",\"result\":" + result.dump() + "}"));
+    }
+    if (server.full && params && params->is_object()) {
+        const std::string* uri = string_at(*params, {"textDocument", "uri"});
+        auto it = uri ? server.documents.find(*uri) : server.documents.end();
+        const VlLspDocument* document = it == server.documents.end() ? nullptr : &it->second.view();
+        VlLspReply reply;
+        if (uri && vl_lsp_answer(method, *params, document, *uri, server.client, &reply)) {
+            if (!reply.notice.empty() && !send_notice(reply.notice)) return Next::end_ok;
+            if (reply.error_code) return served(send_error(id, reply.error_code, reply.error_message));
+            return served(send_reply(id, ",\"result\":" + reply.result.dump(-1, ' ', false, json::error_handler_t::replace) + "}"));
+        }
     }
     if (method == "textDocument/completion") return served(send_reply(id, completion_result()));
     if (method == "shutdown") {
