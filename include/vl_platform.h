@@ -69,6 +69,9 @@ struct VlPathInfo {
 // it leads nowhere.
 [[nodiscard]] std::string vl_platform_link_target(const char* path);
 
+// The running program's own file, as a UTF-8 path; empty when unknown.
+[[nodiscard]] std::string vl_platform_executable_path();
+
 // Gives `to` the access rights of `from`; false on an error.
 [[nodiscard]] bool vl_platform_copy_permissions(const char* from, const char* to);
 

@@ -419,7 +419,7 @@ struct Analyser {
                 continue;
             }
             if (error_tokens.count(from)) continue;  // the syntax error says it already
-            std::string word = shown(from, to);
+            std::string word = shown(from, size_t(tokens[first].offset) + tokens[first].length);
             surprise(span, VlSeverity::warning, true, "skipped-word", "a-word-that-begins-no-statement-is-skipped",
                      "'" + word + "' begins no statement: it is skipped with what follows it up to the next statement, and does nothing");
         }

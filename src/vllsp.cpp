@@ -135,6 +135,47 @@ json version_of(const json& params) {
     return version ? *version : json();
 }
 
+// ---- the language guide ----
+
+// A file URL of a path: "/" and the drive of a Windows path kept, every
+// other byte outside the unreserved set percent-encoded.
+std::string file_url(std::string path) {
+    if (path.rfind("\\\\?\\", 0) == 0) path.erase(0, 4);  // a Windows final path's prefix
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    if (path.size() > 1 && path[1] == ':') path.insert(0, "/");
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                     std::string_view("-._~/:").find(char(c)) != std::string_view::npos;
+        if (plain) {
+            url += char(c);
+        } else {
+            url += '%';
+            url += HEX[c >> 4];
+            url += HEX[c & 15];
+        }
+    }
+    return url;
+}
+
+// The language guide beside the program, for the links of the surprises:
+// in an unpacked download (bin/../docs), a Debian install
+// (bin/../share/doc/velmorine/docs) or a build tree (build/<lane>/../../docs).
+// Empty when it is in none of those places.
+std::string guide_url() {
+    std::string program = vl_platform_executable_path();
+    size_t slash = program.find_last_of("/\\");
+    if (slash == std::string::npos) return {};
+    std::string folder = program.substr(0, slash + 1);
+    for (const char* place : {"../docs/language.md", "../share/doc/velmorine/docs/language.md", "../../docs/language.md"}) {
+        std::string found = vl_platform_link_target((folder + place).c_str());
+        if (!found.empty() && vl_platform_path_info(found.c_str()).kind == VlPathKind::regular) return file_url(found);
+    }
+    return {};
+}
+
 struct Document {
     std::string text;
     json version;  // as the client numbered it, or null
@@ -151,6 +192,7 @@ struct Server {
     bool publishes_diagnostics = false;  // the client said it wants them
     bool full = false;                   // the client asked for the full feature set
     VlLspClient client;
+    std::string guide;                   // URL of the language guide, or empty
     std::unordered_map<std::string, Document> documents;
 };
 
@@ -160,7 +202,7 @@ Next served(bool sent) { return sent ? Next::serve : Next::end_ok; }
 
 bool publish(const Server& server, const std::string& uri, Document* document) {
     if (!server.publishes_diagnostics && !server.full) return true;
-    json diagnostics = document ? vl_lsp_diagnostics(document->view(), server.full, {}) : json::array();
+    json diagnostics = document ? vl_lsp_diagnostics(document->view(), server.full, server.guide) : json::array();
     json params = {{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
     if (document && document->version.is_number_integer()) params["version"] = document->version;
     json note = {{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}};
@@ -245,6 +287,7 @@ Next request(Server& server, const std::string& id, const std::string& method, c
             params && path(*params, {"capabilities", "textDocument", "publishDiagnostics"}) != nullptr;
         const std::string* features = params ? string_at(*params, {"initializationOptions", "features"}) : nullptr;
         server.full = features && *features == "all";
+        if (server.full) server.guide = guide_url();
         const json* hierarchical =
             params ? path(*params, {"capabilities", "textDocument", "documentSymbol", "hierarchicalDocumentSymbolSupport"})
                    : nullptr;

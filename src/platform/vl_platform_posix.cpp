@@ -247,6 +247,8 @@ std::string vl_platform_link_target(const char* path) {
     return target;
 }
 
+std::string vl_platform_executable_path() { return vl_platform_link_target("/proc/self/exe"); }
+
 bool vl_platform_copy_permissions(const char* from, const char* to) {
     struct stat info;
     return stat(from, &info) == 0 && chmod(to, info.st_mode & 07777) == 0;

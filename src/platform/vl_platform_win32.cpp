@@ -209,6 +209,17 @@ std::string vl_platform_link_target(const char* path) {
     return narrow(target.data(), length);
 }
 
+std::string vl_platform_executable_path() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) return narrow(path.data(), length);
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
+}
+
 bool vl_platform_copy_permissions(const char*, const char*) {
     // A new file takes its access rights from the directory it is made in,
     // as the file beside it did.  The read-only flag is left off: a read-only
