@@ -50,9 +50,10 @@ struct VlParseObserver {
     // A node as it is made, with the token it comes from: a statement's
     // keyword, a binary operation's operator, a leaf's own token.
     void (*node)(void* context, const VlNode* node, const VlToken& token);
-    // A parenthesised operand once read: `open` is its "(", `close` the
-    // token after the inner expression (a ")" unless that was missing).
-    void (*group)(void* context, const VlNode* inner, const VlToken& open, const VlToken& close);
+    // A parenthesised operand once read: `open` is where its "(" stands in
+    // the text, `close` the token after the inner expression (a ")" unless
+    // that was missing).
+    void (*group)(void* context, const VlNode* inner, const char* open, const VlToken& close);
     // The body of a count has ended at `end`: its "stop", or the end of input.
     void (*closed)(void* context, const VlNode* count, const VlToken& end);
     // A token that begins no statement, consumed and dropped.

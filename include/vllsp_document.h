@@ -29,7 +29,8 @@ struct VlLspHover {
 
 class VlLspDocument {
 public:
-    explicit VlLspDocument(std::string text);
+    // Without `analysed` only the positions work: enough to apply an edit.
+    explicit VlLspDocument(std::string text, bool analysed = true);
 
     [[nodiscard]] const std::string& text() const { return text_; }
     // The text as the lexer sees it: up to its first zero byte.

@@ -180,10 +180,10 @@ struct Analyser {
         if (token.start) of(context).node_token[node] = of(context).offset_of(token);
     }
 
-    static void on_group(void* context, const VlNode* inner, const VlToken& open, const VlToken& close) {
+    static void on_group(void* context, const VlNode* inner, const char* open, const VlToken& close) {
         Analyser& a = of(context);
         size_t end = close.type == TOKEN_RPAREN ? a.offset_of(close) + 1 : size_t(-1);
-        a.groups[inner] = Group{a.offset_of(open), end};  // the outer of nested groups comes last
+        a.groups[inner] = Group{size_t(open - a.text), end};  // the outer of nested groups comes last
     }
 
     static void on_closed(void* context, const VlNode* count, const VlToken& end) {

@@ -130,7 +130,7 @@ static VlNode* parse_operand(VlParser* parser) {
                 error_too_deep(parser, "Parentheses", current(parser));
                 return nullptr;
             }
-            const VlToken open = current(parser);
+            const char* open = current(parser).start;
             advance(parser);
             parser->depth++;
             VlNode* inner = parse_expression(parser);
@@ -149,27 +149,28 @@ static VlNode* parse_expression(VlParser* parser) {
     VlNode* expression = parse_operand(parser);
     if (!expression) return nullptr;
     while (vl_token_is_operator(current(parser).type)) {
-        const VlToken op = current(parser);
-        advance(parser);
-        VlNode* right = parse_operand(parser);  // may be null; the expression goes on
+        // Made before its right operand, so that an observer is told the
+        // operator without a copy of its token.
         VlNode* binary = new_node(parser, NODE_BINARY);
-        NOTIFY(parser, node, binary, op);
-        binary->as.binary.op = op.type;
+        NOTIFY(parser, node, binary, current(parser));
+        binary->as.binary.op = current(parser).type;
         binary->as.binary.left = expression;
-        binary->as.binary.right = right;
+        advance(parser);
+        binary->as.binary.right = parse_operand(parser);  // may be null; the expression goes on
         expression = binary;
     }
     return expression;
 }
 
-static VlNode* parse_store(VlParser* parser, const VlToken& keyword) {
+// `keyword` is the "store", kept only for an observer.
+static VlNode* parse_store(VlParser* parser, const VlToken* keyword) {
     if (current(parser).type != TOKEN_IDENTIFIER) {
         parser->had_error = true;  // no message: the last one stays
         notify_error(parser, current(parser), nullptr);
         return nullptr;
     }
     VlNode* node = new_node(parser, NODE_STORE);
-    NOTIFY(parser, node, node, keyword);
+    if (keyword) NOTIFY(parser, node, node, *keyword);
     NOTIFY(parser, binding, node, current(parser));
     node->as.store.name = current(parser).text;
     node->as.store.var_type = TOKEN_TYPE_WORD;
@@ -216,24 +217,35 @@ static VlNode* parse_count(VlParser* parser, const VlToken& keyword) {
 }
 
 static VlNode* parse_statement(VlParser* parser) {
-    // The keyword is copied before the advance reuses its record, and only
-    // when someone will read it: a count's for the report of a loop nested
-    // too deep, any statement's for an observer.
-    const VlTokenType type = current(parser).type;
-    VlToken keyword{};
-    if (type == TOKEN_COUNT || parser->observer) keyword = current(parser);
-    advance(parser);
-    switch (type) {
-        case TOKEN_COUNT: return parse_count(parser, keyword);
+    // The keyword is told before the advance reuses its record; a copy is
+    // made only where it is read later (a count's, for the report of a loop
+    // nested too deep, and a store's, for an observer).
+    const VlToken& keyword = current(parser);
+    switch (keyword.type) {
+        case TOKEN_COUNT: {
+            const VlToken count = keyword;
+            advance(parser);
+            return parse_count(parser, count);
+        }
         case TOKEN_DISPLAY: {
             VlNode* node = new_node(parser, NODE_DISPLAY);
             NOTIFY(parser, node, node, keyword);
+            advance(parser);
             node->as.display.expr = parse_expression(parser);
             return node;
         }
-        case TOKEN_STORE: return parse_store(parser, keyword);
+        case TOKEN_STORE: {
+            if (!parser->observer) {
+                advance(parser);
+                return parse_store(parser, nullptr);
+            }
+            const VlToken store = keyword;
+            advance(parser);
+            return parse_store(parser, &store);
+        }
         default:  // a word that begins no statement is skipped
             NOTIFY(parser, skipped, keyword);
+            advance(parser);
             return nullptr;
     }
 }

@@ -224,7 +224,7 @@ void apply_change(Document& document, const json& change) {
     std::optional<VlLspPosition> start = position_of(member(*range, "start"));
     std::optional<VlLspPosition> end = position_of(member(*range, "end"));
     if (!start || !end) return;
-    const VlLspDocument view(document.text);
+    const VlLspDocument view(document.text, false);
     std::optional<size_t> from = view.offset(*start);
     std::optional<size_t> to = view.offset(*end);
     if (from && to && *from <= *to) document.text.replace(*from, *to - *from, replacement);

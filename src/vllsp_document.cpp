@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-VlLspDocument::VlLspDocument(std::string text)
-    : text_(std::move(text)), size_(std::strlen(text_.c_str())), analysis_(vl_analyse(text_.c_str())) {
+VlLspDocument::VlLspDocument(std::string text, bool analysed)
+    : text_(std::move(text)), size_(std::strlen(text_.c_str())), analysis_(analysed ? vl_analyse(text_.c_str()) : VlAnalysis{}) {
     line_starts_.push_back(0);
     const char* bytes = text_.c_str();
     for (size_t i = 0; i < size_; ++i) {
