@@ -122,7 +122,8 @@ struct Analyser {
 
     void lex() {
         ArenaPtr arena = new_arena();
-        VlLexer* lexer = vl_lexer_create(arena.get(), text);
+        ArenaPtr texts = new_arena();  // the words' copies, dropped as they pile up
+        VlLexer* lexer = vl_lexer_create_from(arena.get(), VlLexerSetup{text, nullptr, texts.get(), nullptr});
         size_t gap = 0;  // where the text after the last token begins
         for (;;) {
             VlToken t = vl_lexer_next_token(lexer);
@@ -132,8 +133,7 @@ struct Analyser {
             size_t end = std::min(size, start + t.length);  // an unclosed string claims one byte more
             result.tokens.push_back({uint32_t(start), uint32_t(end - start), t.type});
             gap = end;
-            // A big text's texts are not kept: the lexer copies each word.
-            if (arena->current != arena->first) vl_arena_reset(arena.get());
+            if (texts->current != texts->first) vl_arena_reset(texts.get());
         }
     }
 

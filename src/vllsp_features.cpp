@@ -218,12 +218,14 @@ json prepare_rename(const VlLspDocument& document, const json& params) {
 std::vector<VlTokenType> token_types(const std::string& text) {
     std::vector<VlTokenType> types;
     VlArena* arena = vl_arena_create(VL_ARENA_MIN_BLOCK);
-    if (!arena) vl_out_of_memory();
-    VlLexer* lexer = vl_lexer_create(arena, text.c_str());
+    VlArena* texts = vl_arena_create(VL_ARENA_MIN_BLOCK);  // the words' copies, dropped as they pile up
+    if (!arena || !texts) vl_out_of_memory();
+    VlLexer* lexer = vl_lexer_create_from(arena, VlLexerSetup{text.c_str(), nullptr, texts, nullptr});
     for (VlToken t = vl_lexer_next_token(lexer); t.type != TOKEN_EOF; t = vl_lexer_next_token(lexer)) {
         types.push_back(t.type);
-        if (arena->current != arena->first) vl_arena_reset(arena);
+        if (texts->current != texts->first) vl_arena_reset(texts);
     }
+    vl_arena_destroy(texts);
     vl_arena_destroy(arena);
     return types;
 }

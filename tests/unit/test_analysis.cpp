@@ -98,8 +98,10 @@ TEST(Analysis, SyntaxErrorsStayAndWhatTheyExplainIsNotFlaggedTwice) {
     EXPECT_EQ(found("display plus 1\n"), (List{"syntax-error@plus"}));
     EXPECT_EQ(found("store 5 = 1\n"), (List{"syntax-error@5"}));
 
+    // Long enough that the words' copies outgrow the lexer's first block.
     std::string many;
-    for (int i = 0; i < 1500; i++) many += "display 1 same 1\n";
+    const std::string name = "a_name_long_enough_that_its_copies_fill_blocks_";
+    for (int i = 0; i < 1500; i++) many += "store " + name + std::to_string(i) + " = 1 same " + name + std::to_string(i) + "\n";
     many += "display\n";
     VlAnalysis analysis = vl_analyse(many.c_str());
     EXPECT_EQ(analysis.findings.size(), VL_MAX_FINDINGS);
