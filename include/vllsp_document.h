@@ -53,6 +53,22 @@ public:
     // The name token under the position, if any.
     [[nodiscard]] std::optional<VlSpan> name_at(VlLspPosition at) const;
 
+    // Positions of offsets asked for in increasing order, each found from the
+    // one before: a pass over the whole text walks it once.
+    class Walker {
+    public:
+        explicit Walker(const VlLspDocument& document) : document_(document) {}
+        [[nodiscard]] VlLspPosition at(size_t offset);
+        // Where the content of the line holding `offset` ends (before its LF, CR LF or CR).
+        [[nodiscard]] size_t line_content_end(size_t offset) const;
+
+    private:
+        const VlLspDocument& document_;
+        size_t line_ = 0;
+        size_t offset_ = 0;
+        int64_t units_ = 0;
+    };
+
 private:
     std::string text_;
     size_t size_;                     // bytes before the first zero byte

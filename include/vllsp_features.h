@@ -20,6 +20,7 @@
 
 struct VlLspReply {
     nlohmann::json result;       // when `error_code` is 0
+    std::string written;         // the result already as JSON text, instead of `result` when not empty
     int error_code = 0;
     std::string error_message;
     std::string notice;          // a window/showMessage error to send as well, when not empty

@@ -77,6 +77,7 @@ struct Analyser {
     std::unordered_map<std::string, NameState> names;
     std::vector<VlOutlineItem*> containers;  // open count loops of the outline
     std::vector<size_t> statements;          // keyword offsets of the statements being walked
+    std::vector<const VlNode*> spine;        // the left spines of the chains being walked
 
     size_t offset_of(const VlToken& token) const {
         if (token.start) return size_t(token.start - text);
@@ -263,12 +264,12 @@ struct Analyser {
     Walked expression(const VlNode* node) {
         if (!node) return {Kind::number, {0, 0}};
         if (node->type != NODE_BINARY) return leaf(node);
-        std::vector<const VlNode*> spine;
+        const size_t base = spine.size();  // the spines of enclosing chains lie below
         for (const VlNode* n = node; n && n->type == NODE_BINARY; n = n->as.binary.left) spine.push_back(n);
         const VlNode* first = spine.back()->as.binary.left;
         Walked left = first ? expression(first) : Walked{Kind::number, {0, 0}};
         bool left_is_chain = false;  // the left operand is an ungrouped operation
-        while (!spine.empty()) {
+        while (spine.size() > base) {
             const VlNode* binary = spine.back();
             spine.pop_back();
             auto op_at = node_token.find(binary);
@@ -572,7 +573,7 @@ struct Analyser {
 }  // namespace
 
 VlAnalysis vl_analyse(const char* text) {
-    Analyser analyser{text, std::strlen(text), {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+    Analyser analyser{text, std::strlen(text), {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
     analyser.run();
     return std::move(analyser.result);
 }

@@ -304,7 +304,10 @@ Next request(Server& server, const std::string& id, const std::string& method, c
         if (uri && vl_lsp_answer(method, *params, document, *uri, server.client, &reply)) {
             if (!reply.notice.empty() && !send_notice(reply.notice)) return Next::end_ok;
             if (reply.error_code) return served(send_error(id, reply.error_code, reply.error_message));
-            return served(send_reply(id, ",\"result\":" + reply.result.dump(-1, ' ', false, json::error_handler_t::replace) + "}"));
+            std::string result = reply.written.empty()
+                                     ? reply.result.dump(-1, ' ', false, json::error_handler_t::replace)
+                                     : std::move(reply.written);
+            return served(send_reply(id, ",\"result\":" + result + "}"));
         }
     }
     if (method == "textDocument/completion") return served(send_reply(id, completion_result()));

@@ -31,6 +31,33 @@ VlLspPosition VlLspDocument::position(size_t offset, bool round_up) const {
     return {int64_t(line), units};
 }
 
+VlLspPosition VlLspDocument::Walker::at(size_t offset) {
+    const auto& starts = document_.line_starts_;
+    offset = std::min(offset, document_.size_);
+    if (offset < offset_) return document_.position(offset);  // not in order: the slow way
+    while (line_ + 1 < starts.size() && starts[line_ + 1] <= offset) {
+        offset_ = starts[++line_];
+        units_ = 0;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(document_.text_.c_str());
+    while (offset_ < offset) {
+        VlCodePoint point = vl_utf8_next(bytes + offset_);
+        if (offset_ + point.bytes > offset) break;
+        offset_ += point.bytes;
+        units_ += int64_t(point.units);
+    }
+    return {int64_t(line_), units_};
+}
+
+size_t VlLspDocument::Walker::line_content_end(size_t offset) const {
+    const auto& starts = document_.line_starts_;
+    auto next = std::upper_bound(starts.begin(), starts.end(), offset);
+    size_t end = next == starts.end() ? document_.size_ : *next;
+    const char* bytes = document_.text_.c_str();
+    while (end > offset && (bytes[end - 1] == '\n' || bytes[end - 1] == '\r')) --end;
+    return end;
+}
+
 VlLspRange VlLspDocument::range(VlSpan span) const {
     return {position(span.offset, false), position(span.offset + span.length, true)};
 }

@@ -9,6 +9,7 @@
 #include "vl_tools.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -300,41 +301,37 @@ int semantic_type(VlTokenType type) {
     }
 }
 
-json semantic_tokens(const VlLspDocument& document) {
+// Written out directly: a JSON array of a number per value costs several
+// times the work of finding the tokens.
+std::string semantic_tokens(const VlLspDocument& document) {
     const VlAnalysis& analysis = document.analysis();
     std::vector<uint32_t> declarations = analysis.declarations;
     std::sort(declarations.begin(), declarations.end());
     std::vector<int64_t> data;
     data.reserve(analysis.tokens.size() * 5);
     int64_t last_line = 0, last_start = 0;
+    VlLspDocument::Walker walker(document);
     auto put = [&](size_t from, size_t to, int type, int modifiers) {
         // One entry per editor line: a string may span several.
         while (from < to) {
-            VlLspPosition start = document.position(from);
-            VlLspPosition line_end = document.position(to, true);
-            size_t piece_end = to;
-            if (line_end.line != start.line) {
-                std::optional<size_t> next = document.offset({start.line + 1, 0});
-                piece_end = next ? *next : to;
-                line_end = document.position(piece_end, true);
-                // What ends the line is not part of the piece.
-                const char* bytes = document.bytes();
-                size_t stop = piece_end;
-                while (stop > from && (bytes[stop - 1] == '\n' || bytes[stop - 1] == '\r')) --stop;
-                line_end = document.position(stop, true);
-            }
-            int64_t length = line_end.line == start.line ? line_end.character - start.character : 0;
-            if (length > 0) {
+            size_t piece_end = std::min(to, walker.line_content_end(from));
+            VlLspPosition start = walker.at(from);
+            VlLspPosition end = walker.at(piece_end);
+            if (end.line == start.line && end.character > start.character) {
                 data.push_back(start.line - last_line);
                 data.push_back(start.line == last_line ? start.character - last_start : start.character);
-                data.push_back(length);
+                data.push_back(end.character - start.character);
                 data.push_back(type);
                 data.push_back(modifiers);
                 last_line = start.line;
                 last_start = start.character;
             }
-            if (piece_end <= from) break;
+            if (piece_end >= to) break;
+            // On to the next line's start, past what ends this one.
+            const char* bytes = document.bytes();
             from = piece_end;
+            if (bytes[from] == '\r') ++from;
+            if (from < to && bytes[from] == '\n') ++from;
         }
     };
     size_t c = 0;
@@ -350,7 +347,16 @@ json semantic_tokens(const VlLspDocument& document) {
         put(token.offset, size_t(token.offset) + token.length, type, modifiers);
     }
     for (; c < comments.size(); ++c) put(comments[c].offset, comments[c].end(), SEM_COMMENT, 0);
-    return {{"data", std::move(data)}};
+    std::string out = "{\"data\":[";
+    out.reserve(out.size() + data.size() * 3 + 2);
+    char digits[24];
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i) out += ',';
+        auto written = std::to_chars(digits, digits + sizeof digits, data[i]);
+        out.append(digits, size_t(written.ptr - digits));
+    }
+    out += "]}";
+    return out;
 }
 
 std::string_view keyword_meaning(VlTokenType type) {
@@ -453,6 +459,6 @@ bool vl_lsp_answer(std::string_view method, const nlohmann::json& params, const 
     else if (method == "textDocument/documentHighlight") reply->result = highlights(*document, params);
     else if (method == "textDocument/prepareRename") reply->result = prepare_rename(*document, params);
     else if (method == "textDocument/rename") rename(*document, params, uri, reply);
-    else reply->result = semantic_tokens(*document);
+    else reply->written = semantic_tokens(*document);
     return true;
 }
