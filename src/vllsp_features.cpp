@@ -372,7 +372,8 @@ json completion(const VlLspDocument* document, const json& params) {
     json items = json::array();
     std::optional<VlLspPosition> at = position_param(params);
     std::optional<size_t> cursor = document && at ? document->offset(*at) : std::nullopt;
-    if (document && cursor) {
+    if (!cursor) return items;  // no document, or no such place in it
+    {
         for (const VlBinding& binding : document->analysis().bindings) {
             if (binding.span.offset >= *cursor) continue;
             std::string detail = binding.loop ? "count variable, line " + std::to_string(binding.line)
