@@ -9,7 +9,9 @@
 ;; Highlighting, // comments and indentation as `velmorine fmt' writes it
 ;; (four spaces per level; start, check, count and create open a level,
 ;; stop and otherwise close one) for .velm files.  With eglot, M-x eglot
-;; starts `velmorine lsp': syntax errors, hover, definition, completion.
+;; starts `velmorine lsp' with all of its features: syntax errors and the
+;; language's surprises in flymake, hover, definition, completion,
+;; `eglot-format-buffer', `eglot-rename', `xref-find-references', imenu.
 
 ;;; Code:
 
@@ -91,8 +93,9 @@
 (add-to-list 'auto-mode-alist '("\\.velm\\'" . velmorine-mode))
 
 (defun velmorine--eglot-contact (_interactive)
-  "How eglot starts the server; reads `velmorine-server-program' each time."
-  (list velmorine-server-program "lsp"))
+  "How eglot starts the server; reads `velmorine-server-program' each time.
+The initialization options ask the server for all of its features."
+  (list velmorine-server-program "lsp" :initializationOptions (list :features "all")))
 
 ;;;###autoload
 (with-eval-after-load 'eglot

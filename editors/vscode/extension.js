@@ -1,5 +1,5 @@
-// Starts `velmorine lsp` for .velm files and restarts it when the
-// executable's path setting changes.
+// Starts `velmorine lsp` for .velm files, asking for all of its features,
+// and restarts it when the executable's path setting changes.
 const vscode = require('vscode');
 const { LanguageClient } = require('vscode-languageclient/node');
 
@@ -11,7 +11,11 @@ function startClient() {
     'velmorine',
     'Velmorine',
     { command, args: ['lsp'] },
-    { documentSelector: [{ scheme: 'file', language: 'velmorine' }, { scheme: 'untitled', language: 'velmorine' }] },
+    {
+      documentSelector: [{ scheme: 'file', language: 'velmorine' }, { scheme: 'untitled', language: 'velmorine' }],
+      // Without it the server keeps to syntax errors and keyword completion.
+      initializationOptions: { features: 'all' },
+    },
   );
   return client.start();
 }

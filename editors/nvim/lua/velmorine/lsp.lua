@@ -3,6 +3,8 @@
 --   require('velmorine.lsp').setup({ cmd = { '/path/to/velmorine', 'lsp' } })
 -- Neovim 0.8 and later use vim.lsp.start, which reuses the running client;
 -- 0.7 starts one client with vim.lsp.start_client and attaches each buffer.
+-- The client asks for all of the server's features: the diagnostics for the
+-- language's surprises, formatting, rename, references, symbols and the rest.
 local M = {}
 
 function M.setup(options)
@@ -11,6 +13,7 @@ function M.setup(options)
     name = 'velmorine',
     cmd = options.cmd or { 'velmorine', 'lsp' },
     root_dir = options.root_dir or vim.loop.cwd(),
+    init_options = { features = 'all' },
     on_attach = options.on_attach,
     on_exit = options.on_exit,
   }
