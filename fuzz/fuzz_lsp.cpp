@@ -1,8 +1,9 @@
 // The language server on a byte stream: either the input itself (framing),
 // or messages decoded from it (every method, documents opened and changed
-// in whole or by range, hover and definition at any position).  Whatever
-// comes in, the server must end with 0 or 1 and write nothing but frames
-// whose Content-Length is right and whose body is a JSON-RPC message.
+// in whole or by range, every request at any position or range, with or
+// without the full feature set asked for in initialize).  Whatever comes in,
+// the server must end with 0 or 1 and write nothing but frames whose
+// Content-Length is right and whose body is a JSON-RPC message.
 #include <stdio_ext.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -36,13 +38,93 @@ int64_t coordinate(Input& in) {
 json position(Input& in) { return {{"line", coordinate(in)}, {"character", coordinate(in)}}; }
 
 json document_id(Input& in) {
-    return {{"uri", URIS[in.pick(3)]}, {"version", in.pick(4) ? json(in.byte()) : json("seven")}};
+    size_t which = in.pick(6);  // mostly the first: the one a stream may begin by opening
+    return {{"uri", URIS[which < 4 ? 0 : which - 3]}, {"version", in.pick(4) ? json(in.byte()) : json("seven")}};
 }
 
 // Text from the input; bytes that are not UTF-8 become U+FFFD on the way
 // into JSON, as an editor would have to send them.
 json text(Input& in) {
     return json::parse(json(in.bytes(200)).dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+// A document: the input's bytes, or often a script of statements and
+// surprises, so that the requests meet names, loops, skipped lines and
+// groupings to work on.
+json document_text(Input& in) {
+    static constexpr const char* pieces[] = {
+        "store x = 1\n", "display x plus y\n", "count i from 1 to 3\n", "stop\n", "check x same 2\n",
+        "otherwise\n",   "x = 5\n",            "// a comment\n",        "display \"a\" minus i\n",
+        "display 2 plus 3 into 4 divided by x\n", "    ", "\r\n", "store y (x big 1\n", "display é😀 ", "start\n",
+        "store 5 = 1\n"};
+    if (in.pick(3) == 0) return text(in);
+    std::string script;
+    for (size_t n = in.pick(16); n > 0; n--) script += pieces[in.pick(std::size(pieces))];
+    return script;
+}
+
+json range(Input& in) { return {{"start", position(in)}, {"end", position(in)}}; }
+
+// Names that the rename checks tell apart: fresh, a keyword, not a name,
+// likely already in the document, or anything.
+json new_name(Input& in) {
+    static constexpr const char* names[] = {"fresh", "count", "1x", "x", "i", "", "divided by", "_a9"};
+    return in.pick(4) ? json(names[in.pick(8)]) : text(in);
+}
+
+json initialize(Input& in) {
+    json capabilities = json::object();
+    if (in.pick(2)) capabilities["textDocument"]["publishDiagnostics"] = json::object();
+    if (in.pick(2)) capabilities["textDocument"]["documentSymbol"]["hierarchicalDocumentSymbolSupport"] = in.pick(2) == 1;
+    json params = {{"capabilities", capabilities}};
+    switch (in.pick(4)) {
+        case 0: break;
+        case 1: params["initializationOptions"] = {{"features", in.pick(8) ? json("all") : text(in)}}; break;
+        default: params["initializationOptions"] = {{"features", "all"}}; break;  // most runs get the full set
+    }
+    return params;
+}
+
+// The requests of the full feature set.  A code action's context names
+// made-up diagnostics, which the server must not take on trust.
+constexpr const char* AT_POSITION[] = {"textDocument/references", "textDocument/documentHighlight",
+                                       "textDocument/prepareRename", "textDocument/rename",
+                                       "textDocument/completion"};
+constexpr const char* ON_DOCUMENT[] = {"textDocument/documentSymbol", "textDocument/formatting",
+                                       "textDocument/foldingRange", "textDocument/semanticTokens/full"};
+constexpr const char* ON_RANGE[] = {"textDocument/codeAction", "textDocument/inlayHint"};
+
+json full_request(Input& in, json& m) {
+    json params = {{"textDocument", document_id(in)}};
+    switch (in.pick(3)) {
+        case 0: {
+            const char* method = AT_POSITION[in.pick(5)];
+            m["method"] = method;
+            params["position"] = position(in);
+            if (std::string_view(method) == "textDocument/references")
+                params["context"] = {{"includeDeclaration", in.pick(2) == 1}};
+            if (std::string_view(method) == "textDocument/rename") params["newName"] = new_name(in);
+            break;
+        }
+        case 1:
+            m["method"] = ON_DOCUMENT[in.pick(4)];
+            if (in.pick(2)) params["options"] = {{"tabSize", in.byte()}, {"insertSpaces", in.pick(2) == 1}};
+            break;
+        default: {
+            const char* method = ON_RANGE[in.pick(2)];
+            m["method"] = method;
+            params["range"] = range(in);
+            if (std::string_view(method) == "textDocument/codeAction") {
+                json diagnostics = json::array();
+                for (size_t n = in.pick(3); n > 0; n--)
+                    diagnostics.push_back({{"range", range(in)}, {"message", text(in)}, {"code", "reads-zero"}});
+                params["context"] = {{"diagnostics", diagnostics}};
+            }
+            break;
+        }
+    }
+    if (in.pick(16) == 0) params.erase(in.pick(2) ? "textDocument" : "position");  // a malformed one
+    return params;
 }
 
 json message(Input& in, int& next_id) {
@@ -54,11 +136,10 @@ json message(Input& in, int& next_id) {
         default: break;
     }
     json params;
-    switch (in.pick(15)) {
+    switch (in.pick(19)) {
         case 0:
             m["method"] = "initialize";
-            params = in.pick(2) ? json{{"capabilities", {{"textDocument", {{"publishDiagnostics", json::object()}}}}}}
-                                : json::object();
+            params = in.pick(8) ? initialize(in) : json::object();
             break;
         case 1: m["method"] = "initialized"; id = nullptr; params = json::object(); break;
         case 2:
@@ -67,7 +148,7 @@ json message(Input& in, int& next_id) {
             id = nullptr;
             json doc = document_id(in);
             doc["languageId"] = "velmorine";
-            doc["text"] = text(in);
+            doc["text"] = document_text(in);
             params = {{"textDocument", doc}};
             break;
         }
@@ -77,8 +158,8 @@ json message(Input& in, int& next_id) {
             id = nullptr;
             json changes = json::array();
             for (size_t n = in.pick(3) + 1; n > 0; n--) {
-                json change = {{"text", text(in)}};
-                if (in.pick(2)) change["range"] = {{"start", position(in)}, {"end", position(in)}};
+                json change = {{"text", in.pick(2) ? text(in) : document_text(in)}};
+                if (in.pick(2)) change["range"] = range(in);
                 changes.push_back(change);
             }
             params = {{"textDocument", document_id(in)}, {"contentChanges", changes}};
@@ -96,6 +177,10 @@ json message(Input& in, int& next_id) {
             params = {{"textDocument", document_id(in)}, {"position", position(in)}};
             break;
         case 11: m["method"] = "textDocument/completion"; params = {{"textDocument", document_id(in)}}; break;
+        case 15:
+        case 16:
+        case 17:
+        case 18: params = full_request(in, m); break;
         case 12: m["method"] = "completionItem/resolve"; params = in.pick(2) ? json{{"label", text(in)}} : json(7); break;
         case 13: m["method"] = in.pick(8) ? "shutdown" : "exit"; break;
         default: m["method"] = in.pick(2) ? "$/cancelRequest" : "workspace/unknown"; params = {{"id", 1}}; break;
@@ -105,9 +190,23 @@ json message(Input& in, int& next_id) {
     return m;
 }
 
+std::string frame(const json& message) {
+    std::string body = message.dump();
+    return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 std::string stream(Input& in) {
     std::string out;
     int next_id = 1;
+    // Half the streams begin as a client of the full feature set that has
+    // opened a script, so that the requests after it reach their answers.
+    if (in.pick(2)) {
+        out += frame({{"jsonrpc", "2.0"}, {"id", 0}, {"method", "initialize"},
+                      {"params", {{"capabilities", json::object()}, {"initializationOptions", {{"features", "all"}}}}}});
+        out += frame({{"jsonrpc", "2.0"}, {"method", "textDocument/didOpen"},
+                      {"params", {{"textDocument", {{"uri", URIS[0]}, {"languageId", "velmorine"}, {"version", 1},
+                                                    {"text", document_text(in)}}}}}});
+    }
     while (in.more()) {
         std::string body = message(in, next_id).dump();
         size_t length = body.size();
