@@ -10,6 +10,7 @@
 #include "vl_output.h"
 #include "vllsp_document.h"
 #include "vllsp_features.h"
+#include "vllsp_json.h"
 #include "vl_platform.h"
 
 #include <nlohmann/json.hpp>
@@ -100,38 +101,8 @@ bool send_notice(std::string_view message) {
 
 // ---- messages -------------------------------------------------------------
 
-// A member of an object, or null when `value` is no object or lacks it.
-const json* member(const json& value, const char* key) {
-    if (!value.is_object()) return nullptr;
-    auto it = value.find(key);
-    return it == value.end() ? nullptr : &*it;
-}
-
-const json* path(const json& value, std::initializer_list<const char*> keys) {
-    const json* at = &value;
-    for (const char* key : keys)
-        if (!(at = member(*at, key))) return nullptr;
-    return at;
-}
-
-const std::string* string_at(const json& value, std::initializer_list<const char*> keys) {
-    const json* at = path(value, keys);
-    return at && at->is_string() ? &at->get_ref<const std::string&>() : nullptr;
-}
-
-json to_json(VlLspPosition at) { return {{"line", at.line}, {"character", at.character}}; }
-
-json to_json(const VlLspRange& range) { return {{"start", to_json(range.start)}, {"end", to_json(range.end)}}; }
-
-std::optional<VlLspPosition> position_of(const json* position) {
-    const json* line = position ? member(*position, "line") : nullptr;
-    const json* character = position ? member(*position, "character") : nullptr;
-    if (!line || !character || !line->is_number_integer() || !character->is_number_integer()) return std::nullopt;
-    return VlLspPosition{line->get<int64_t>(), character->get<int64_t>()};
-}
-
 json version_of(const json& params) {
-    const json* version = path(params, {"textDocument", "version"});
+    const json* version = vl_lsp_path(params, {"textDocument", "version"});
     return version ? *version : json();
 }
 
@@ -212,17 +183,17 @@ bool publish(const Server& server, const std::string& uri, Document* document) {
 // Full text, or (from a client that sends them although we ask for full
 // text) a replacement of the range.
 void apply_change(Document& document, const json& change) {
-    const json* text = member(change, "text");
+    const json* text = vl_lsp_member(change, "text");
     if (!text || !text->is_string()) return;
     const std::string& replacement = text->get_ref<const std::string&>();
     document.analysed.reset();
-    const json* range = member(change, "range");
+    const json* range = vl_lsp_member(change, "range");
     if (!range) {
         document.text = replacement;
         return;
     }
-    std::optional<VlLspPosition> start = position_of(member(*range, "start"));
-    std::optional<VlLspPosition> end = position_of(member(*range, "end"));
+    std::optional<VlLspPosition> start = vl_lsp_position_of(vl_lsp_member(*range, "start"));
+    std::optional<VlLspPosition> end = vl_lsp_position_of(vl_lsp_member(*range, "end"));
     if (!start || !end) return;
     const VlLspDocument view(document.text, false);
     std::optional<size_t> from = view.offset(*start);
@@ -234,10 +205,10 @@ void apply_change(Document& document, const json& change) {
 Next notice(Server& server, const std::string& method, const json& params) {
     if (method == "exit") return server.shut_down ? Next::end_ok : Next::end_failed;
     if (server.shut_down) return Next::serve;
-    const std::string* uri = string_at(params, {"textDocument", "uri"});
+    const std::string* uri = vl_lsp_string_at(params, {"textDocument", "uri"});
     if (!uri) return Next::serve;
     if (method == "textDocument/didOpen") {
-        const std::string* text = string_at(params, {"textDocument", "text"});
+        const std::string* text = vl_lsp_string_at(params, {"textDocument", "text"});
         if (!text) return Next::serve;
         Document& document = server.documents[*uri];
         document.text = *text;
@@ -247,7 +218,7 @@ Next notice(Server& server, const std::string& method, const json& params) {
     }
     if (method == "textDocument/didChange") {
         auto it = server.documents.find(*uri);
-        const json* changes = member(params, "contentChanges");
+        const json* changes = vl_lsp_member(params, "contentChanges");
         if (it == server.documents.end() || !changes || !changes->is_array()) return Next::serve;
         for (const json& change : *changes) apply_change(it->second, change);
         it->second.version = version_of(params);
@@ -262,8 +233,8 @@ Next notice(Server& server, const std::string& method, const json& params) {
 
 // Hover and definition: null for a document that was never opened.
 std::string answer_at(Server& server, const std::string& method, const json& params, bool* valid) {
-    const std::string* uri = string_at(params, {"textDocument", "uri"});
-    std::optional<VlLspPosition> at = position_of(member(params, "position"));
+    const std::string* uri = vl_lsp_string_at(params, {"textDocument", "uri"});
+    std::optional<VlLspPosition> at = vl_lsp_position_of(vl_lsp_member(params, "position"));
     *valid = uri && at;
     if (!*valid) return {};
     auto it = server.documents.find(*uri);
@@ -272,24 +243,24 @@ std::string answer_at(Server& server, const std::string& method, const json& par
         std::optional<VlLspHover> hover = it->second.view().hover(*at);
         if (!hover) return "null";
         json result = {{"contents", {{"kind", "markdown"}, {"value", hover->markdown}}},
-                       {"range", to_json(hover->range)}};
+                       {"range", vl_lsp_json(hover->range)}};
         return result.dump();
     }
     std::optional<VlLspRange> place = it->second.view().definition(*at);
     if (!place) return "null";
-    return json({{"uri", *uri}, {"range", to_json(*place)}}).dump();
+    return json({{"uri", *uri}, {"range", vl_lsp_json(*place)}}).dump();
 }
 
 Next request(Server& server, const std::string& id, const std::string& method, const json* params) {
     if (server.shut_down) return served(send_error(id, INVALID_REQUEST, "Invalid Request"));
     if (method == "initialize") {
         server.publishes_diagnostics =
-            params && path(*params, {"capabilities", "textDocument", "publishDiagnostics"}) != nullptr;
-        const std::string* features = params ? string_at(*params, {"initializationOptions", "features"}) : nullptr;
+            params && vl_lsp_path(*params, {"capabilities", "textDocument", "publishDiagnostics"}) != nullptr;
+        const std::string* features = params ? vl_lsp_string_at(*params, {"initializationOptions", "features"}) : nullptr;
         server.full = features && *features == "all";
         if (server.full) server.guide = guide_url();
         const json* hierarchical =
-            params ? path(*params, {"capabilities", "textDocument", "documentSymbol", "hierarchicalDocumentSymbolSupport"})
+            params ? vl_lsp_path(*params, {"capabilities", "textDocument", "documentSymbol", "hierarchicalDocumentSymbolSupport"})
                    : nullptr;
         server.client.hierarchical_symbols = hierarchical && hierarchical->is_boolean() && hierarchical->get<bool>();
         if (!server.full) return served(send_reply(id, INITIALIZE_RESULT));
@@ -297,7 +268,7 @@ Next request(Server& server, const std::string& id, const std::string& method, c
         return served(send_reply(id, ",\"result\":" + result.dump() + "}"));
     }
     if (server.full && params && params->is_object()) {
-        const std::string* uri = string_at(*params, {"textDocument", "uri"});
+        const std::string* uri = vl_lsp_string_at(*params, {"textDocument", "uri"});
         auto it = uri ? server.documents.find(*uri) : server.documents.end();
         const VlLspDocument* document = it == server.documents.end() ? nullptr : &it->second.view();
         VlLspReply reply;
@@ -341,10 +312,10 @@ Next handle_message(Server& server, std::string_view content) {
     // Only a number or a string is a usable id; without one the message is a
     // notification (or a malformed one) and gets no answer.
     std::string id;
-    if (const json* given = member(msg, "id"); given && (given->is_number() || given->is_string()))
+    if (const json* given = vl_lsp_member(msg, "id"); given && (given->is_number() || given->is_string()))
         id = given->dump();
 
-    const json* method = member(msg, "method");
+    const json* method = vl_lsp_member(msg, "method");
     if (!method || !method->is_string()) {
         // A response to a request of ours (we send none) or a broken request.
         bool response = msg.contains("result") || msg.contains("error");
@@ -355,7 +326,7 @@ Next handle_message(Server& server, std::string_view content) {
     // deeper than any protocol message is refused before anything reads it.
     if (depth > MAX_DEPTH) return id.empty() ? Next::serve : served(send_error(id, INVALID_REQUEST, "Invalid Request"));
     const std::string& name = method->get_ref<const std::string&>();
-    const json* params = member(msg, "params");
+    const json* params = vl_lsp_member(msg, "params");
     if (id.empty()) return notice(server, name, params ? *params : json());
     return request(server, id, name, params);
 }

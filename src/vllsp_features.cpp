@@ -3,6 +3,7 @@
 // document, a position past the end, a range turned round; such a request
 // gets an empty result, never a changed document.
 #include "vllsp_features.h"
+#include "vllsp_json.h"
 
 #include "vl_arena.h"
 #include "vl_lexer.h"
@@ -26,41 +27,17 @@ constexpr int REQUEST_FAILED = -32803;
 enum SemanticType : int { SEM_KEYWORD, SEM_VARIABLE, SEM_NUMBER, SEM_STRING, SEM_COMMENT, SEM_OPERATOR, SEM_NONE };
 constexpr int SEM_DECLARATION = 1;
 
-const json* member(const json& value, const char* key) {
-    if (!value.is_object()) return nullptr;
-    auto it = value.find(key);
-    return it == value.end() ? nullptr : &*it;
-}
-
-const json* path(const json& value, std::initializer_list<const char*> keys) {
-    const json* at = &value;
-    for (const char* key : keys)
-        if (!(at = member(*at, key))) return nullptr;
-    return at;
-}
-
-std::optional<VlLspPosition> position_of(const json* position) {
-    const json* line = position ? member(*position, "line") : nullptr;
-    const json* character = position ? member(*position, "character") : nullptr;
-    if (!line || !character || !line->is_number_integer() || !character->is_number_integer()) return std::nullopt;
-    return VlLspPosition{line->get<int64_t>(), character->get<int64_t>()};
-}
-
-json to_json(VlLspPosition at) { return {{"line", at.line}, {"character", at.character}}; }
-
-json to_json(const VlLspRange& range) { return {{"start", to_json(range.start)}, {"end", to_json(range.end)}}; }
-
 json edit(const VlLspDocument& document, VlSpan span, const std::string& text) {
-    return {{"range", to_json(document.range(span))}, {"newText", text}};
+    return {{"range", vl_lsp_json(document.range(span))}, {"newText", text}};
 }
 
 // The byte range that a request's "range" covers; null when it is missing,
 // outside the text or turned round.
 std::optional<VlSpan> range_of(const VlLspDocument& document, const json& params) {
-    const json* range = member(params, "range");
+    const json* range = vl_lsp_member(params, "range");
     if (!range) return std::nullopt;
-    std::optional<VlLspPosition> start = position_of(member(*range, "start"));
-    std::optional<VlLspPosition> end = position_of(member(*range, "end"));
+    std::optional<VlLspPosition> start = vl_lsp_position_of(vl_lsp_member(*range, "start"));
+    std::optional<VlLspPosition> end = vl_lsp_position_of(vl_lsp_member(*range, "end"));
     if (!start || !end) return std::nullopt;
     if (end->line < start->line || (end->line == start->line && end->character < start->character)) return std::nullopt;
     std::optional<size_t> from = document.offset(*start);
@@ -71,10 +48,10 @@ std::optional<VlSpan> range_of(const VlLspDocument& document, const json& params
     return VlSpan{*from, std::max(last, *from) - *from};
 }
 
-std::optional<VlLspPosition> position_param(const json& params) { return position_of(member(params, "position")); }
+std::optional<VlLspPosition> position_param(const json& params) { return vl_lsp_position_of(vl_lsp_member(params, "position")); }
 
 json finding_json(const VlLspDocument& document, const VlFinding& finding, bool surprises, std::string_view guide) {
-    json out = {{"range", to_json(document.range(finding.span))},
+    json out = {{"range", vl_lsp_json(document.range(finding.span))},
                 {"severity", int(finding.severity)},
                 {"source", "velmorine"},
                 {"message", finding.message}};
@@ -116,7 +93,7 @@ json inlay_hints(const VlLspDocument& document, const json& params) {
     auto it = std::lower_bound(all.begin(), all.end(), range->offset,
                                [](const VlHint& h, size_t o) { return h.offset < o; });
     for (; it != all.end() && it->offset <= range->end(); ++it)
-        hints.push_back({{"position", to_json(document.position(it->offset))},
+        hints.push_back({{"position", vl_lsp_json(document.position(it->offset))},
                          {"label", it->label},
                          {"paddingLeft", false},
                          {"paddingRight", false}});
@@ -142,15 +119,15 @@ void formatting(const VlLspDocument& document, VlLspReply* reply) {
     }
     if (text == formatted) return;
     reply->result.push_back(
-        {{"range", {{"start", to_json(VlLspPosition{0, 0})}, {"end", to_json(document.end())}}}, {"newText", formatted}});
+        {{"range", {{"start", vl_lsp_json(VlLspPosition{0, 0})}, {"end", vl_lsp_json(document.end())}}}, {"newText", formatted}});
 }
 
 json symbol_tree(const VlLspDocument& document, const VlOutlineItem& item) {
     json symbol = {{"name", item.name},
                    {"detail", item.loop ? "runs its body once" : "line " + std::to_string(item.line)},
                    {"kind", item.loop ? 3 : 13},
-                   {"range", to_json(document.range(item.range))},
-                   {"selectionRange", to_json(document.range(item.selection))}};
+                   {"range", vl_lsp_json(document.range(item.range))},
+                   {"selectionRange", vl_lsp_json(document.range(item.selection))}};
     json children = json::array();
     for (const VlOutlineItem& child : item.children) children.push_back(symbol_tree(document, child));
     if (!children.empty()) symbol["children"] = std::move(children);
@@ -161,7 +138,7 @@ void symbol_list(const VlLspDocument& document, const VlOutlineItem& item, const
                  const std::string* container, json& out) {
     json symbol = {{"name", item.name},
                    {"kind", item.loop ? 3 : 13},
-                   {"location", {{"uri", uri}, {"range", to_json(document.range(item.range))}}}};
+                   {"location", {{"uri", uri}, {"range", vl_lsp_json(document.range(item.range))}}}};
     if (container) symbol["containerName"] = *container;
     out.push_back(std::move(symbol));
     for (const VlOutlineItem& child : item.children) symbol_list(document, child, uri, &item.name, out);
@@ -184,14 +161,14 @@ json references(const VlLspDocument& document, const json& params, const std::st
     std::optional<VlLspPosition> at = position_param(params);
     std::optional<VlSpan> name = at ? document.name_at(*at) : std::nullopt;
     if (!name) return nullptr;
-    const json* include = path(params, {"context", "includeDeclaration"});
+    const json* include = vl_lsp_path(params, {"context", "includeDeclaration"});
     bool with_declaration = !include || !include->is_boolean() || include->get<bool>();
     const auto& declarations = document.analysis().declarations;
     json out = json::array();
     for (const VlUse& use : vl_analysis_uses(document.analysis(), document.bytes(), name_text(document, *name))) {
         bool declaration = std::find(declarations.begin(), declarations.end(), use.span.offset) != declarations.end();
         if (declaration && !with_declaration) continue;
-        out.push_back({{"uri", uri}, {"range", to_json(document.range(use.span))}});
+        out.push_back({{"uri", uri}, {"range", vl_lsp_json(document.range(use.span))}});
     }
     return out;
 }
@@ -203,7 +180,7 @@ json highlights(const VlLspDocument& document, const json& params) {
     json out = json::array();
     for (const VlUse& use : vl_analysis_uses(document.analysis(), document.bytes(), name_text(document, *name))) {
         int kind = use.kind == VlUseKind::write ? 3 : use.kind == VlUseKind::read ? 2 : 1;
-        out.push_back({{"range", to_json(document.range(use.span))}, {"kind", kind}});
+        out.push_back({{"range", vl_lsp_json(document.range(use.span))}, {"kind", kind}});
     }
     return out;
 }
@@ -212,7 +189,7 @@ json prepare_rename(const VlLspDocument& document, const json& params) {
     std::optional<VlLspPosition> at = position_param(params);
     std::optional<VlSpan> name = at ? document.name_at(*at) : std::nullopt;
     if (!name) return nullptr;
-    return {{"range", to_json(document.range(*name))}, {"placeholder", name_text(document, *name)}};
+    return {{"range", vl_lsp_json(document.range(*name))}, {"placeholder", name_text(document, *name)}};
 }
 
 // The token types of a text, in order: a rename must leave them as they are.
@@ -237,7 +214,7 @@ void rename(const VlLspDocument& document, const json& params, const std::string
         reply->error_message = std::move(message);
     };
     std::optional<VlLspPosition> at = position_param(params);
-    const json* wanted = member(params, "newName");
+    const json* wanted = vl_lsp_member(params, "newName");
     if (!at || !wanted || !wanted->is_string()) return fail(INVALID_PARAMS, "Invalid params");
     const std::string& new_name = wanted->get_ref<const std::string&>();
     std::optional<VlSpan> name = document.name_at(*at);
