@@ -93,7 +93,7 @@ struct VlAnalysis {
     std::vector<VlFold> folds;
     std::vector<VlOutlineItem> outline;
     std::vector<VlBinding> bindings;
-    std::vector<uint32_t> declarations;  // offsets of the name tokens in `bindings`
+    std::vector<uint32_t> declarations;  // offsets of the name tokens in `bindings`, sorted
     std::vector<uint32_t> reads;         // offsets of names the run reads, sorted
     std::vector<uint32_t> writes;        // offsets of names stores and counts bind, sorted
 };

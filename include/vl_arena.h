@@ -38,6 +38,22 @@ void vl_arena_destroy(VlArena* arena);
 // "Error: Out of memory." on standard error and ends the process with 1.
 [[noreturn]] void vl_out_of_memory();
 
+// A scratch arena that goes with its owner; no memory for it ends the process.
+class VlScopedArena {
+public:
+    VlScopedArena() : arena_(vl_arena_create(VL_ARENA_MIN_BLOCK)) {
+        if (!arena_) vl_out_of_memory();
+    }
+    ~VlScopedArena() { vl_arena_destroy(arena_); }
+    VlScopedArena(const VlScopedArena&) = delete;
+    VlScopedArena& operator=(const VlScopedArena&) = delete;
+    [[nodiscard]] VlArena* get() const { return arena_; }
+    VlArena* operator->() const { return arena_; }
+
+private:
+    VlArena* arena_;
+};
+
 // Allocation that never returns null: reports and exits instead.  The lexer
 // and the parser allocate per token and per node, so the bump itself is
 // inline here; only a new block goes through the out-of-line path.

@@ -27,6 +27,10 @@ struct VlLspHover {
     std::string markdown;
 };
 
+// What a keyword does as programs really run (include/vl_keywords.h, with
+// % standing for the word); empty for a token that is no keyword.
+[[nodiscard]] std::string_view vl_lsp_keyword_meaning(VlTokenType type);
+
 class VlLspDocument {
 public:
     // Without `analysed` only the positions work: enough to apply an edit.

@@ -12,22 +12,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace {
-
-struct ArenaDeleter {
-    void operator()(VlArena* arena) const { vl_arena_destroy(arena); }
-};
-using ArenaPtr = std::unique_ptr<VlArena, ArenaDeleter>;
-
-ArenaPtr new_arena() {
-    VlArena* arena = vl_arena_create(VL_ARENA_MIN_BLOCK);
-    if (!arena) vl_out_of_memory();
-    return ArenaPtr(arena);
-}
 
 // What a value is, as far as the run's arithmetic cares.
 enum class Kind : uint8_t { number, text };
@@ -58,6 +46,8 @@ struct Group {
 };
 
 struct Analyser {
+    explicit Analyser(const char* source) : text(source), size(std::strlen(source)) {}
+
     const char* text;
     size_t size;
     VlAnalysis result;
@@ -122,8 +112,8 @@ struct Analyser {
     // ---- the tokens and comments ----
 
     void lex() {
-        ArenaPtr arena = new_arena();
-        ArenaPtr texts = new_arena();  // the words' copies, dropped as they pile up
+        VlScopedArena arena;
+        VlScopedArena texts;  // the words' copies, dropped as they pile up
         VlLexer* lexer = vl_lexer_create_from(arena.get(), VlLexerSetup{text, nullptr, texts.get(), nullptr});
         size_t gap = 0;  // where the text after the last token begins
         for (;;) {
@@ -503,7 +493,7 @@ struct Analyser {
             line_starts.push_back(size_t(++p - text));
         lex();
         VlParseObserver observer{this, on_error, on_binding, on_node, on_group, on_closed, on_skipped};
-        ArenaPtr arena = new_arena();
+        VlScopedArena arena;
         {
             VlFrontEnd front(VlFrontEndSetup{text, nullptr, arena.get(), nullptr, &observer});
             while (const VlNode* node = front.next_statement()) {
@@ -551,6 +541,7 @@ struct Analyser {
         }
         result.fixes = std::move(fixes);
 
+        std::sort(result.declarations.begin(), result.declarations.end());
         std::sort(result.reads.begin(), result.reads.end());
         std::sort(result.writes.begin(), result.writes.end());
         std::sort(result.hints.begin(), result.hints.end(), [](const VlHint& a, const VlHint& b) {
@@ -573,7 +564,7 @@ struct Analyser {
 }  // namespace
 
 VlAnalysis vl_analyse(const char* text) {
-    Analyser analyser{text, std::strlen(text), {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+    Analyser analyser(text);
     analyser.run();
     return std::move(analyser.result);
 }
@@ -605,7 +596,7 @@ bool vl_is_name(std::string_view word) {
     if (word.empty() || word.size() > 4096) return false;
     std::string copy(word);
     if (copy.find('\0') != std::string::npos) return false;
-    ArenaPtr arena = new_arena();
+    VlScopedArena arena;
     VlLexer* lexer = vl_lexer_create(arena.get(), copy.c_str());
     VlToken first = vl_lexer_next_token(lexer);
     return first.type == TOKEN_IDENTIFIER && first.length == word.size() && first.column == 1;

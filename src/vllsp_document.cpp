@@ -81,18 +81,8 @@ namespace {
 constexpr std::string_view OPERATOR_NOTE =
     "\n\nAll operators share one precedence and group from the left: `1 plus 2 into 3` is 9.";
 
-// What each keyword does in this language, as programs really run.
-std::string_view keyword_text(VlTokenType type) {
-    switch (type) {
-#define VL_KEYWORD(token, spelling, detail, meaning) \
-    case token: return meaning;
-#include "vl_keywords.h"
-        default: return {};
-    }
-}
-
 std::string keyword_markdown(VlTokenType type, std::string_view source) {
-    std::string_view text = keyword_text(type);
+    std::string_view text = vl_lsp_keyword_meaning(type);
     if (text.empty()) return {};
     // A symbol is named by its word: "+" is "plus".
     bool symbolic = type == TOKEN_DIVIDE || type == TOKEN_PLUS || type == TOKEN_MINUS || type == TOKEN_MULTIPLY;
@@ -118,6 +108,15 @@ std::string variable_markdown(std::string_view name, const VlBinding* binding) {
 }
 
 }  // namespace
+
+std::string_view vl_lsp_keyword_meaning(VlTokenType type) {
+    switch (type) {
+#define VL_KEYWORD(token, spelling, detail, meaning) \
+    case token: return meaning;
+#include "vl_keywords.h"
+        default: return {};
+    }
+}
 
 std::optional<VlLspHover> VlLspDocument::hover(VlLspPosition at) const {
     std::optional<size_t> where = offset(at);

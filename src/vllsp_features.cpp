@@ -12,8 +12,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <initializer_list>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -63,8 +61,6 @@ json finding_json(const VlLspDocument& document, const VlFinding& finding, bool 
     return out;
 }
 
-std::string_view keyword_meaning(VlTokenType type);
-
 // ---- the requests ----
 
 json code_actions(const VlLspDocument& document, const json& params, const std::string& uri) {
@@ -107,12 +103,8 @@ void formatting(const VlLspDocument& document, VlLspReply* reply) {
         reply->notice = "velmorine: this text holds a NUL byte, which velmorine fmt does not format; nothing was changed.";
         return;
     }
-    struct Arena {
-        VlArena* arena = vl_arena_create(VL_ARENA_MIN_BLOCK);
-        ~Arena() { vl_arena_destroy(arena); }
-    } scratch;
-    if (!scratch.arena) vl_out_of_memory();
-    const char* formatted = vl_fmt_format_code(scratch.arena, text.c_str());
+    VlScopedArena scratch;
+    const char* formatted = vl_fmt_format_code(scratch.get(), text.c_str());
     if (!formatted) {
         reply->notice = "velmorine: the formatted text would be too large; nothing was changed.";
         return;
@@ -166,7 +158,7 @@ json references(const VlLspDocument& document, const json& params, const std::st
     const auto& declarations = document.analysis().declarations;
     json out = json::array();
     for (const VlUse& use : vl_analysis_uses(document.analysis(), document.bytes(), name_text(document, *name))) {
-        bool declaration = std::find(declarations.begin(), declarations.end(), use.span.offset) != declarations.end();
+        bool declaration = std::binary_search(declarations.begin(), declarations.end(), use.span.offset);
         if (declaration && !with_declaration) continue;
         out.push_back({{"uri", uri}, {"range", vl_lsp_json(document.range(use.span))}});
     }
@@ -193,18 +185,10 @@ json prepare_rename(const VlLspDocument& document, const json& params) {
 }
 
 // The token types of a text, in order: a rename must leave them as they are.
-std::vector<VlTokenType> token_types(const std::string& text) {
+std::vector<VlTokenType> token_types(const VlAnalysis& analysis) {
     std::vector<VlTokenType> types;
-    VlArena* arena = vl_arena_create(VL_ARENA_MIN_BLOCK);
-    VlArena* texts = vl_arena_create(VL_ARENA_MIN_BLOCK);  // the words' copies, dropped as they pile up
-    if (!arena || !texts) vl_out_of_memory();
-    VlLexer* lexer = vl_lexer_create_from(arena, VlLexerSetup{text.c_str(), nullptr, texts, nullptr});
-    for (VlToken t = vl_lexer_next_token(lexer); t.type != TOKEN_EOF; t = vl_lexer_next_token(lexer)) {
-        types.push_back(t.type);
-        if (texts->current != texts->first) vl_arena_reset(texts);
-    }
-    vl_arena_destroy(texts);
-    vl_arena_destroy(arena);
+    types.reserve(analysis.tokens.size());
+    for (const VlLexeme& token : analysis.tokens) types.push_back(token.type);
     return types;
 }
 
@@ -221,7 +205,7 @@ void rename(const VlLspDocument& document, const json& params, const std::string
     if (!name) {
         std::optional<size_t> offset = document.offset(*at);
         const VlLexeme* token = offset ? vl_analysis_token_at(document.analysis(), *offset) : nullptr;
-        if (token && keyword_meaning(token->type).size())
+        if (token && vl_lsp_keyword_meaning(token->type).size())
             return fail(REQUEST_FAILED, "'" + name_text(document, {token->offset, token->length}) +
                                             "' is a keyword: only names can be renamed");
         return fail(REQUEST_FAILED, "There is no name here to rename");
@@ -229,10 +213,10 @@ void rename(const VlLspDocument& document, const json& params, const std::string
     std::string old_name = name_text(document, *name);
     if (!vl_is_name(new_name)) {
         std::vector<VlTokenType> types = new_name.find('\0') == std::string::npos && new_name.size() <= 4096
-                                             ? token_types(new_name)
+                                             ? token_types(vl_analyse(new_name.c_str()))
                                              : std::vector<VlTokenType>{};
         std::string shown = new_name.substr(0, 64);
-        if (types.size() == 1 && keyword_meaning(types[0]).size())
+        if (types.size() == 1 && vl_lsp_keyword_meaning(types[0]).size())
             return fail(REQUEST_FAILED, "'" + shown + "' is a keyword and cannot be a name");
         return fail(REQUEST_FAILED, "'" + shown + "' is not a name: a name is a letter or '_' followed by letters, digits and '_'");
     }
@@ -244,7 +228,7 @@ void rename(const VlLspDocument& document, const json& params, const std::string
         // The renamed text must read as the same tokens ("divided" before a "by" would not).
         std::string renamed = document.text();
         for (auto it = uses.rbegin(); it != uses.rend(); ++it) renamed.replace(it->span.offset, it->span.length, new_name);
-        if (token_types(renamed) != token_types(document.text()))
+        if (token_types(vl_analyse(renamed.c_str())) != token_types(document.analysis()))
             return fail(REQUEST_FAILED, "Renaming '" + old_name + "' to '" + new_name + "' would change how the script reads");
     }
     json edits = json::array();
@@ -282,8 +266,7 @@ int semantic_type(VlTokenType type) {
 // times the work of finding the tokens.
 std::string semantic_tokens(const VlLspDocument& document) {
     const VlAnalysis& analysis = document.analysis();
-    std::vector<uint32_t> declarations = analysis.declarations;
-    std::sort(declarations.begin(), declarations.end());
+    const auto& declarations = analysis.declarations;
     std::vector<int64_t> data;
     data.reserve(analysis.tokens.size() * 5);
     int64_t last_line = 0, last_start = 0;
@@ -334,15 +317,6 @@ std::string semantic_tokens(const VlLspDocument& document) {
     }
     out += "]}";
     return out;
-}
-
-std::string_view keyword_meaning(VlTokenType type) {
-    switch (type) {
-#define VL_KEYWORD(token, spelling, detail, meaning) \
-    case token: return meaning;
-#include "vl_keywords.h"
-        default: return {};
-    }
 }
 
 json completion(const VlLspDocument* document, const json& params) {
