@@ -16,6 +16,25 @@ struct VlSymbol {
 
 inline constexpr size_t VL_NAME_SLOTS = 512;  // open-addressed index over the 256 symbols
 
+// Optional listener for tools that map instructions back to the script (the
+// debugger): where each statement's instructions begin and end, the register
+// each new name gets, and each store into a name.  The compiler emits the
+// same instructions with or without one, and any hook may be null.
+struct VlCompileObserver {
+    void* context;
+    // A store, display or count statement, `depth` count bodies deep, begins
+    // at instruction `first` ...
+    void (*statement_begins)(void* context, const VlNode* statement, uint64_t first, int depth);
+    // ... and its instructions end before `end`.
+    void (*statement_ends)(void* context, const VlNode* statement, uint64_t end);
+    // `name` is bound to `reg`; it holds the name's value (0 until a store)
+    // from instruction `from` on.
+    void (*symbol)(void* context, const char* name, uint8_t reg, uint64_t from);
+    // The instruction at `at` moves a value into the variable in `reg`: a
+    // store's, or a count's start.
+    void (*stored)(void* context, uint8_t reg, uint64_t at);
+};
+
 struct VlCompiler {
     VlArena* arena;
     VlChunk* chunk;
@@ -37,6 +56,8 @@ struct VlCompiler {
     size_t spine_size;
     size_t spine_capacity;
     uint64_t first_instruction;          // where this compilation began in the chunk
+    const VlCompileObserver* observer;   // null unless a tool sets one after creation
+    int32_t depth;                       // count bodies around the statement being compiled
 };
 
 [[nodiscard]] VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk);

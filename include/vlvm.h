@@ -1,5 +1,6 @@
 // The register machine: 256 registers over a chunk, and the interpreter.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include "vl_arena.h"
 #include "vl_chunk.h"
@@ -8,12 +9,21 @@
 
 inline constexpr int VL_REGISTER_COUNT = 256;
 
+// Where a run's displays go.  With `write` null they go to standard output;
+// a tool that runs a script on the side (the debugger) takes each line
+// itself, with its line feed, as the bytes a run would have written.
+struct VlOutputSink {
+    void* context;
+    void (*write)(void* context, const char* line, size_t length);
+};
+
 struct VlVM {
     VlValue registers[VL_REGISTER_COUNT];
     VlChunk chunk;
     uint64_t pc;
     VlArena* arena;
     VlStringStore strings;  // concatenation results
+    VlOutputSink output;
 };
 
 [[nodiscard]] VlVM* vlvm_create(VlArena* arena);

@@ -83,6 +83,7 @@ uint8_t resolve(VlCompiler* c, const char* name) {
     const uint16_t index = static_cast<uint16_t>(c->symbol_count++);
     c->symbols[index] = VlSymbol{name, reg};
     c->name_slots[slot] = static_cast<uint16_t>(index + 1);
+    if (c->observer && c->observer->symbol) c->observer->symbol(c->observer->context, name, reg, c->chunk->count);
     return reg;
 }
 
@@ -136,8 +137,21 @@ Operand compile_binary(VlCompiler* c, const VlNode* node) {
     return left;
 }
 
+void tell_stored(VlCompiler* c, uint8_t variable) {
+    if (c->observer && c->observer->stored && !c->failed)
+        c->observer->stored(c->observer->context, variable, c->chunk->count - 1);
+}
+
+void compile_statement(VlCompiler* c, const VlNode* statement) {
+    const VlCompileObserver* observer = statement ? c->observer : nullptr;
+    if (observer && observer->statement_begins)
+        observer->statement_begins(observer->context, statement, c->chunk->count, c->depth);
+    release(c, compile_node(c, statement));
+    if (observer && observer->statement_ends) observer->statement_ends(observer->context, statement, c->chunk->count);
+}
+
 void compile_statements(VlCompiler* c, const VlNode* list) {
-    for (size_t i = 0; i < list->as.list.count; i++) release(c, compile_node(c, list->as.list.items[i]));
+    for (size_t i = 0; i < list->as.list.count; i++) compile_statement(c, list->as.list.items[i]);
 }
 
 // A count loop runs its body once with the start value, then adds 1.
@@ -146,9 +160,14 @@ Operand compile_count(VlCompiler* c, const VlNode* node) {
     Operand start = compile_node(c, node->as.count.from);
     release(c, compile_node(c, node->as.count.to));  // evaluated, never used
     emit(c, OP_MOVE, variable, start.reg);
+    tell_stored(c, variable);
     release(c, start);
     const VlNode* body = node->as.count.body;
-    if (body && body->type == NODE_BLOCK) compile_statements(c, body);
+    if (body && body->type == NODE_BLOCK) {
+        c->depth++;
+        compile_statements(c, body);
+        c->depth--;
+    }
     uint8_t one = allocate(c, Holds::temporary);
     emit(c, OP_LOAD_CONST, one, 0, 0, 1.0);
     emit(c, OP_ADD, variable, variable, one);
@@ -180,6 +199,7 @@ Operand compile_node(VlCompiler* c, const VlNode* node) {
             Operand value = compile_node(c, node->as.store.value);
             uint8_t variable = resolve(c, node->as.store.name);
             emit(c, OP_MOVE, variable, value.reg);
+            tell_stored(c, variable);
             release(c, value);
             return Operand{variable, false};
         }
@@ -199,7 +219,7 @@ void compile_program(VlCompiler* c, const VlNode* program) {
     if (program->type == NODE_PROGRAM || program->type == NODE_BLOCK)
         compile_statements(c, program);
     else
-        release(c, compile_node(c, program));
+        compile_statement(c, program);
 }
 
 }  // namespace
@@ -215,7 +235,7 @@ VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk) {
 }
 
 void vl_compile_statement(VlCompiler* compiler, const VlNode* statement) {
-    if (compiler && statement) release(compiler, compile_node(compiler, statement));
+    if (compiler && statement) compile_statement(compiler, statement);
 }
 
 bool vl_compile_finish(VlCompiler* compiler) {

@@ -7,6 +7,7 @@
 // (vllsp_features).  After shutdown the server waits for exit, as the
 // protocol has it.
 #include "vllsp.h"
+#include "vl_framing.h"
 #include "vl_output.h"
 #include "vllsp_document.h"
 #include "vllsp_features.h"
@@ -33,7 +34,6 @@ namespace {
 using json = nlohmann::json;
 
 constexpr size_t MAX_CONTENT = size_t{64} << 20;  // larger contents are skipped unread
-constexpr size_t MAX_HEADER_LINE = 4096;            // a longer header line keeps only its tail
 constexpr int MAX_DEPTH = 256;                      // nesting of arrays and objects in one message
 
 constexpr std::string_view STARTUP_LINE = "[VLLSP] Pure C Language Server v3.0 Started over stdio.\n";
@@ -68,14 +68,7 @@ constexpr int INVALID_PARAMS = -32602;
 
 // Writes one frame and flushes it; false once nobody reads our output.
 bool send_frame(std::string_view body) {
-    char header[128];
-    int n = std::snprintf(header, sizeof header,
-                          "Content-Length: %zu\r\nContent-Type: application/vscode-jsonrpc; "
-                          "charset=utf-8\r\n\r\n",
-                          body.size());
-    if (n <= 0 || std::fwrite(header, 1, size_t(n), stdout) != size_t(n)) return false;
-    if (std::fwrite(body.data(), 1, body.size(), stdout) != body.size()) return false;
-    return std::fflush(stdout) == 0;
+    return vl_frame_write(stdout, body, "Content-Type: application/vscode-jsonrpc; charset=utf-8\r\n");
 }
 
 bool send_reply(std::string_view id, std::string_view tail) {
@@ -331,88 +324,6 @@ Next handle_message(Server& server, std::string_view content) {
     return request(server, id, name, params);
 }
 
-// ---- framing --------------------------------------------------------------
-
-enum class Block { ended, unusable, ready };
-
-struct Header {
-    Block block;
-    size_t length;  // content bytes announced, when ready
-};
-
-bool iequals_prefix(std::string_view text, std::string_view lower) {
-    if (text.size() < lower.size()) return false;
-    for (size_t i = 0; i < lower.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != lower[i]) return false;
-    }
-    return true;
-}
-
-size_t find_content_length(std::string_view line) {
-    for (size_t i = 0; i < line.size(); ++i)
-        if (iequals_prefix(line.substr(i), "content-length:")) return i;
-    return std::string_view::npos;
-}
-
-// Parses the value of a Content-Length header; false if it is not a number.
-bool parse_length(std::string_view value, size_t* out) {
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-    if (value.empty()) return false;
-    size_t n = 0;
-    for (char c : value) {
-        if (c < '0' || c > '9') return false;
-        size_t digit = size_t(c - '0');
-        if (n > (SIZE_MAX - digit) / 10) return false;
-        n = n * 10 + digit;
-    }
-    *out = n;
-    return true;
-}
-
-// Reads header lines up to the empty line that ends the block.  A line that
-// carries "Content-Length:" after other bytes starts a new block there: that
-// is how the reader finds its feet again after content of a wrong length.
-Header read_header() {
-    bool have_length = false, bad = false;
-    size_t length = 0;
-    std::string line;
-    for (;;) {
-        line.clear();
-        bool cut = false;
-        int c;
-        while ((c = std::getc(stdin)) != EOF && c != '\n') {
-            if (line.size() >= 2 * MAX_HEADER_LINE) {  // keep only the tail
-                line.erase(0, line.size() - MAX_HEADER_LINE);
-                cut = true;
-            }
-            line.push_back(char(c));
-        }
-        if (c == EOF) return {Block::ended, 0};
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() && !cut) break;
-
-        std::string_view text = line;
-        size_t at = find_content_length(text);
-        if (at == std::string_view::npos) {  // other headers do not matter
-            bad = bad || cut;
-            continue;
-        }
-        if (at > 0 || cut) {  // what came before was not a header
-            have_length = bad = false;
-            text.remove_prefix(at);
-        }
-        size_t n = 0;
-        if (!parse_length(text.substr(15), &n) || (have_length && n != length)) bad = true;
-        have_length = true;
-        length = n;
-    }
-    if (bad || !have_length) return {Block::unusable, 0};
-    return {Block::ready, length};
-}
-
 // A window/showMessage error saying that a message of `length` bytes was
 // skipped unread; built without the heap, which may be what refused it.
 bool send_skip_notice(size_t length) {
@@ -425,18 +336,6 @@ bool send_skip_notice(size_t length) {
     return n > 0 && static_cast<size_t>(n) < sizeof body && send_frame(std::string_view(body, static_cast<size_t>(n)));
 }
 
-// Reads and drops `n` bytes; false at the end of input.
-bool skip_bytes(size_t n) {
-    std::array<char, 16384> scratch;
-    while (n > 0) {
-        size_t want = n < scratch.size() ? n : scratch.size();
-        size_t got = std::fread(scratch.data(), 1, want, stdin);
-        if (got == 0) return false;
-        n -= got;
-    }
-    return true;
-}
-
 }  // namespace
 
 int vl_lsp_start_server(VlArena*) {
@@ -447,27 +346,18 @@ int vl_lsp_start_server(VlArena*) {
     std::fflush(stderr);
 
     Server server;
+    VlFrameReader reader(stdin, MAX_CONTENT);
     for (;;) {
-        Header header = read_header();
-        if (header.block == Block::ended) return 0;
-        if (header.block == Block::unusable) continue;
-        std::string content;
-        bool stored = header.length <= MAX_CONTENT;
-        if (stored) {
-            try {
-                content.resize(header.length);
-            } catch (const std::bad_alloc&) {
-                stored = false;
-            }
-        }
-        if (!stored) {
+        VlFrame frame = reader.next();
+        if (frame.status == VlFrameStatus::ended) return 0;
+        if (frame.status == VlFrameStatus::unusable) continue;
+        if (frame.status == VlFrameStatus::too_large) {
             // The client hears why nothing comes of its message (a document
             // too large to hold, say) before the server reads past it.
-            if (!send_skip_notice(header.length)) return 0;
-            if (!skip_bytes(header.length)) return 0;
+            if (!send_skip_notice(frame.length) || !reader.skip(frame)) return 0;
             continue;
         }
-        if (std::fread(content.data(), 1, content.size(), stdin) != content.size()) return 0;
+        const std::string& content = frame.content;
         Next next = Next::serve;
         try {
             next = handle_message(server, content);

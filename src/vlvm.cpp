@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
@@ -46,7 +47,33 @@ size_t format_number(char* out, size_t size, double value) {
     return length < 0 ? 0 : std::min(static_cast<size_t>(length), size - 1);
 }
 
-void print_value(const VlValue& value) {
+// A display's line for a sink: the bytes print_value writes.
+void send_value(const VlOutputSink& sink, const VlValue& value) {
+    if (value.type == VALUE_STRING) {
+        std::string line = value.string ? value.string : "";
+        line += '\n';
+        sink.write(sink.context, line.data(), line.size());
+        return;
+    }
+    char text[64];
+    double v = value.number;
+    int length = 0;
+    if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
+        static_cast<double>(static_cast<long long>(v)) == v) {
+        length = std::snprintf(text, sizeof text, "%lld\n", static_cast<long long>(v));
+    } else if (std::isfinite(v)) {
+        length = std::snprintf(text, sizeof text, "%g\n", v);
+    } else {
+        length = std::snprintf(text, sizeof text, "%s\n", non_finite_text(v));
+    }
+    sink.write(sink.context, text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+void print_value(const VlVM* machine, const VlValue& value) {
+    if (machine->output.write) {
+        send_value(machine->output, value);
+        return;
+    }
     if (value.type == VALUE_STRING) {
         vl_puts(value.string ? value.string : "");
     } else {
@@ -272,7 +299,7 @@ int vlvm_run(VlVM* machine) {
     CASE(PRINT) {
         const VlInstruction* current = ip++;
         machine->pc = static_cast<uint64_t>(ip - code);
-        print_value(reg[current->src1]);
+        print_value(machine, reg[current->src1]);
         NEXT();
     }
     CASE(JUMP) {
