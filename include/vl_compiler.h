@@ -63,6 +63,12 @@ struct VlCompiler {
 [[nodiscard]] VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk);
 [[nodiscard]] bool vl_compile(VlCompiler* compiler, VlNode* program);
 
+// Makes a new `compiler` go on from the names and registers of `from`, as if
+// it had compiled that program itself: for an expression evaluated over a
+// stopped program, whose names then resolve to the program's registers and
+// whose temporaries take registers no name holds.
+void vl_compiler_continue_from(VlCompiler* compiler, const VlCompiler* from);
+
 // The streaming form of vl_compile: each top-level statement as the parser
 // delivers it, then vl_compile_finish appends the halt.  Finish returns false
 // (and leaves the chunk as it was before the first statement) when the

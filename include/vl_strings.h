@@ -30,6 +30,15 @@ struct VlStringStore {
     uint8_t active;
 };
 
+// Whether `text` lives in one of the two spaces, where a collection may move
+// it or write over it; every other string stays where it is while the
+// machine's arena lives.
+[[nodiscard]] inline bool vl_strings_may_move(const VlStringStore* store, const char* text) {
+    for (const VlStringSpace& space : store->spaces)
+        if (space.base && text >= space.base && text < space.base + VL_STRINGS_SPACE_BYTES) return true;
+    return false;
+}
+
 // A NUL-terminated copy of the `length` bytes of `text` (at most 511), kept
 // alive as long as one of the `count` registers at `registers` holds it.
 // Null when the arena is exhausted.

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include "vl_arena.h"
 #include "vl_chunk.h"
 #include "vl_strings.h"
@@ -27,4 +28,6 @@ struct VlVM {
 };
 
 [[nodiscard]] VlVM* vlvm_create(VlArena* arena);
+// The line that a display of `value` writes, without its line feed.
+[[nodiscard]] std::string vlvm_display_text(const VlValue& value);
 int vlvm_run(VlVM* machine);

@@ -234,6 +234,19 @@ VlCompiler* vl_compiler_create(VlArena* arena, VlChunk* chunk) {
     return compiler;
 }
 
+void vl_compiler_continue_from(VlCompiler* compiler, const VlCompiler* from) {
+    compiler->registers = from->registers;
+    compiler->symbol_count = 0;
+    std::memset(compiler->name_slots, 0, sizeof compiler->name_slots);
+    for (uint64_t i = 0; i < from->symbol_count; i++) {
+        const VlSymbol& symbol = from->symbols[i];
+        const char* name = vl_names_intern(compiler->names, symbol.name, std::strlen(symbol.name));
+        size_t slot = symbol_slot(compiler, name);
+        compiler->symbols[compiler->symbol_count] = VlSymbol{name, symbol.reg};
+        compiler->name_slots[slot] = static_cast<uint16_t>(++compiler->symbol_count);
+    }
+}
+
 void vl_compile_statement(VlCompiler* compiler, const VlNode* statement) {
     if (compiler && statement) compile_statement(compiler, statement);
 }

@@ -49,24 +49,9 @@ size_t format_number(char* out, size_t size, double value) {
 
 // A display's line for a sink: the bytes print_value writes.
 void send_value(const VlOutputSink& sink, const VlValue& value) {
-    if (value.type == VALUE_STRING) {
-        std::string line = value.string ? value.string : "";
-        line += '\n';
-        sink.write(sink.context, line.data(), line.size());
-        return;
-    }
-    char text[64];
-    double v = value.number;
-    int length = 0;
-    if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
-        static_cast<double>(static_cast<long long>(v)) == v) {
-        length = std::snprintf(text, sizeof text, "%lld\n", static_cast<long long>(v));
-    } else if (std::isfinite(v)) {
-        length = std::snprintf(text, sizeof text, "%g\n", v);
-    } else {
-        length = std::snprintf(text, sizeof text, "%s\n", non_finite_text(v));
-    }
-    sink.write(sink.context, text, length > 0 ? static_cast<size_t>(length) : 0);
+    std::string line = vlvm_display_text(value);
+    line += '\n';
+    sink.write(sink.context, line.data(), line.size());
 }
 
 void print_value(const VlVM* machine, const VlValue& value) {
@@ -208,6 +193,22 @@ inline void set_number(VlValue& dst, double number) {
 }
 
 }  // namespace
+
+std::string vlvm_display_text(const VlValue& value) {
+    if (value.type == VALUE_STRING) return value.string ? value.string : "";
+    char text[64];
+    double v = value.number;
+    int length = 0;
+    if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
+        static_cast<double>(static_cast<long long>(v)) == v) {
+        length = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
+    } else if (std::isfinite(v)) {
+        length = std::snprintf(text, sizeof text, "%g", v);
+    } else {
+        length = std::snprintf(text, sizeof text, "%s", non_finite_text(v));
+    }
+    return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
 
 // Dispatch, in one of two shapes (as Lua's ljumptab.h does it).  With GCC and
 // Clang, direct threading: every handler ends by jumping straight to the
