@@ -48,6 +48,7 @@ case $what in
       "nvim neovim"
       "emacs emacs-nox"
       "dpkg: elpa-eglot"
+      "dpkg: elpa-dap-mode"
       "node nodejs"
       "npm npm"
       "lintian lintian"
@@ -108,7 +109,7 @@ fi
 
 npm_dirs=()
 case $what in
-  test) npm_dirs=(tests/lsp editors/vscode) ;;
+  test) npm_dirs=(tests/lsp tests/dap editors/vscode) ;;
   release) npm_dirs=(editors/vscode) ;;  # vsce, for the .vsix
 esac
 if [ ${#npm_dirs[@]} -gt 0 ]; then

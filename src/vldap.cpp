@@ -154,8 +154,13 @@ struct VlDapSession::State {
         if (!program_path || program_path->empty())
             return refuse(request, "launch needs \"program\": the path of the .velm script to debug.");
         program = *program_path;
-        no_debug = arguments.value("noDebug", false) == true;
-        stop_on_entry = arguments.value("stopOnEntry", false) == true;
+        // Clients send null (or leave it out) for an option that is not set.
+        auto flag = [&arguments](const char* key) {
+            const json* value = vl_lsp_member(arguments, key);
+            return value && value->is_boolean() && value->get<bool>();
+        };
+        no_debug = flag("noDebug");
+        stop_on_entry = flag("stopOnEntry");
         size_t length = 0;
         VlReadStatus status = VL_READ_OK;
         char* text = vl_file_read_heap(program.c_str(), &length, &status);

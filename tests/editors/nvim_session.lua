@@ -2,7 +2,8 @@
 -- started by the package (which asks for all of the server's features):
 -- filetype, indentation as fmt writes it, the diagnostics of the sample and
 -- of a script with every kind of surprise it shows, completion, hover,
--- definition, formatting, rename, document symbols and a clean shutdown.
+-- definition, formatting, rename, document symbols and a clean shutdown;
+-- and the debugger's registration with a stand-in for nvim-dap.
 -- Environment: VELM_EXE (the server), VELM_SAMPLE (tests/editors/sample.velm).
 local exe, sample = os.getenv('VELM_EXE'), os.getenv('VELM_SAMPLE')
 local failures = 0
@@ -154,6 +155,24 @@ local ok, err = xpcall(function()
   vim.api.nvim_buf_set_lines(ebuf, 0, -1, false, { 'start', 'store total = 2', 'display total plus 1', 'stop' })
   check(vim.wait(10000, function() return #vim.diagnostic.get(ebuf) == 0 end, 50),
     'edited into a clean script, it shows no diagnostic (' .. table.concat(shown(ebuf), '; ') .. ')')
+
+  -- The debugger, with a stand-in for nvim-dap (not packaged here), and
+  -- without it: a require of it that fails, whatever is installed.
+  local launch = { type = 'velmorine', request = 'launch', name = 'Run this script', program = '${file}',
+    stopOnEntry = false }
+  local registered = {}
+  for _, command in ipairs({ '/opt/vl/velmorine-dap', false }) do
+    local fake = { adapters = {}, configurations = {} }
+    package.loaded.dap = fake
+    local returned = require('velmorine.dap').setup(command and { command = command } or nil)
+    registered[#registered + 1] = returned == true and vim.deep_equal(fake, { adapters = {
+      velmorine = { type = 'executable', command = command or 'velmorine-dap' } },
+      configurations = { velmorine = { launch } } })
+  end
+  package.loaded.dap, package.preload.dap = nil, function() error('no nvim-dap') end
+  check(registered[1] and registered[2] and require('velmorine.dap').setup() == false,
+    'velmorine.dap registers the adapter (the command given, else velmorine-dap) and a launch of the ' ..
+    'current file; without nvim-dap, setup returns false')
 
   for _, client in pairs(vim.lsp.get_active_clients()) do client.stop() end
   check(vim.wait(10000, function() return exit_code ~= nil end, 50), 'server ends after shutdown and exit')
