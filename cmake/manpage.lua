@@ -3,9 +3,9 @@
 --   pandoc -f gfm -t man -s --lua-filter cmake/manpage.lua -M page=velmorine docs/commands.md
 --
 -- page=velmorine: NAME, SYNOPSIS, DESCRIPTION (the text before the first
--- "## " heading), then every "## " section but the one of velmorine-dis.
--- page=velmorine-dis: NAME, then the "### " sections of "## velmorine-dis",
--- with the text before the first of them as DESCRIPTION.
+-- "## " heading), then every "## " section but those of the other tools.
+-- page=velmorine-dis (or velmorine-dap): NAME, then the "### " sections of
+-- "## velmorine-dis", with the text before the first of them as DESCRIPTION.
 -- Both end in SEE ALSO.  Section names are upper case, links keep their
 -- text only, and the title heading is left out.
 
@@ -16,7 +16,11 @@ local pages = {
   },
   ["velmorine-dis"] = {
     summary = "list the instructions a velmorine script compiles to",
-    see_also = "velmorine(1)",
+    see_also = "velmorine(1), velmorine-dap(1)",
+  },
+  ["velmorine-dap"] = {
+    summary = "debug velmorine scripts from an editor",
+    see_also = "velmorine(1), velmorine-dis(1)",
   },
 }
 
@@ -61,7 +65,7 @@ end
 
 -- SYNOPSIS first, DESCRIPTION next (the introduction, then the blocks of a
 -- section of that name), the rest in order.
-local function page_body(intro, sections, shift, skip)
+local function page_body(intro, sections, shift, tools)
   local out, description = {}, {}
   for _, block in ipairs(intro) do table.insert(description, block) end
   for _, s in ipairs(sections) do
@@ -74,7 +78,7 @@ local function page_body(intro, sections, shift, skip)
   if #description > 0 then section(out, "Description", description, shift) end
   for _, s in ipairs(sections) do
     local name = s.title:lower()
-    if name ~= "synopsis" and name ~= "description" and name ~= skip then
+    if name ~= "synopsis" and name ~= "description" and not (tools and pages[s.title]) then
       section(out, s.title, s.blocks, shift)
     end
   end
@@ -85,7 +89,7 @@ function Pandoc(doc)
   local name = stringify(doc.meta.page or "")
   local page = pages[name]
   if not page then
-    error("manpage.lua: set the page metadata to velmorine or velmorine-dis, not '" .. name .. "'")
+    error("manpage.lua: set the page metadata to velmorine, velmorine-dis or velmorine-dap, not '" .. name .. "'")
   end
   local blocks = {}
   for _, block in ipairs(doc.blocks) do  -- the title heading is the man page's own
@@ -94,15 +98,15 @@ function Pandoc(doc)
   local intro, sections = split(blocks, 2)
   local body
   if name == "velmorine" then
-    body = page_body(intro, sections, 1, "velmorine-dis")
+    body = page_body(intro, sections, 1, true)
   else
     local found
     for _, s in ipairs(sections) do
-      if s.title == "velmorine-dis" then found = s end
+      if s.title == name then found = s end
     end
-    if not found then error("manpage.lua: docs/commands.md has no section velmorine-dis") end
-    local dis_intro, dis_sections = split(found.blocks, 3)
-    body = page_body(dis_intro, dis_sections, 2, nil)
+    if not found then error("manpage.lua: docs/commands.md has no section " .. name) end
+    local tool_intro, tool_sections = split(found.blocks, 3)
+    body = page_body(tool_intro, tool_sections, 2, false)
   end
 
   local out = {

@@ -1,11 +1,11 @@
-# Man pages velmorine(1) and velmorine-dis(1), made by pandoc from
+# Man pages velmorine(1), velmorine-dis(1) and velmorine-dap(1), made by pandoc from
 # docs/commands.md; cmake/manpage.lua picks each page's sections.  Without
 # pandoc there are none, and VL_MAN_PAGES is empty.
 find_program(VL_PANDOC pandoc)
 set(VL_MAN_PAGES "")
 if(VL_PANDOC)
   set(VL_MAN_DIR ${CMAKE_BINARY_DIR}/man)
-  foreach(page velmorine velmorine-dis)
+  foreach(page velmorine velmorine-dis velmorine-dap)
     set(VL_MAN_PAGE ${VL_MAN_DIR}/${page}.1)
     add_custom_command(
       OUTPUT ${VL_MAN_PAGE}

@@ -62,7 +62,7 @@ else()
   set(vl_vsix_dir ${CMAKE_INSTALL_DATADIR}/velmorine)
 endif()
 
-install(TARGETS velmorine velmorine-dis RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS velmorine velmorine-dis velmorine-dap RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${vl_doc_dir})
 if(VL_INSTALL_LAYOUT STREQUAL portable)
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
@@ -86,7 +86,8 @@ file(GLOB vl_example_scripts ${CMAKE_SOURCE_DIR}/examples/*.velm)
 install(FILES ${vl_example_scripts} DESTINATION ${vl_doc_dir}/examples)
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/editors/nvim/ DESTINATION ${vl_nvim_dir})
-install(FILES ${CMAKE_SOURCE_DIR}/editors/emacs/velmorine-mode.el DESTINATION ${vl_emacs_dir})
+install(FILES ${CMAKE_SOURCE_DIR}/editors/emacs/velmorine-mode.el ${CMAKE_SOURCE_DIR}/editors/emacs/velmorine-dap.el
+        DESTINATION ${vl_emacs_dir})
 if(VL_INSTALL_LAYOUT STREQUAL unix)
   # An installed package as package.el sees one: it activates it at start-up
   # (autoloads: .velm files open in velmorine-mode).
