@@ -1,11 +1,17 @@
-// The debug adapter: Debug Adapter Protocol messages over standard input and
-// output, framed as the language server's are, driving the debugger's
-// engine (vl_debugger.h) for one script.
+// The debug adapter's session: Debug Adapter Protocol messages in, responses
+// and events out, driving the debugger's engine (vl_debugger.h) for one
+// script.  tools/velmorine_dap.cpp carries the messages over standard input
+// and output, framed as the language server's are.
 #pragma once
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include <cstddef>
+
+// Larger messages are skipped unread.
+inline constexpr size_t VL_DAP_MAX_CONTENT = size_t{16} << 20;
 
 class VlDapSession {
 public:
@@ -32,6 +38,3 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
-
-// Serves one client on standard input and output; returns the exit code.
-int vl_dap_serve();

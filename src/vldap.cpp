@@ -2,27 +2,21 @@
 #include "vldap.h"
 #include "vl_debugger.h"
 #include "vl_files.h"
-#include "vl_framing.h"
 #include "vl_output.h"
 #include "vl_platform.h"
 #include "vllsp_json.h"
 
 #include <nlohmann/json.hpp>
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <exception>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
 
 using json = nlohmann::json;
 
-constexpr size_t MAX_CONTENT = size_t{16} << 20;
 constexpr int MAX_DEPTH = 64;  // nesting in one message; protocol messages need a few levels
 // Instructions per stretch of a run: about a millisecond, so that a pause or
 // a disconnect is seen at once.
@@ -263,7 +257,7 @@ struct VlDapSession::State {
     }
 
     json frame() const {
-        json frame = {{"id", 1}, {"name", base_name(program)}, {"source", source()},
+        json frame = {{"id", 1}, {"name", "script"}, {"source", source()},
                       {"instructionPointerReference", address_of(debugger.pc())}};
         if (const VlDebugStatement* statement = debugger.current_statement()) {
             frame["line"] = statement->line - 1 + line_base;
@@ -467,7 +461,7 @@ void VlDapSession::handle(std::string_view content) {
 
 void VlDapSession::skipped(size_t length) {
     state_->console("velmorine-dap: a message of " + std::to_string(length) + " bytes is larger than the " +
-                        std::to_string(MAX_CONTENT) + " the adapter reads; it was skipped.\n",
+                        std::to_string(VL_DAP_MAX_CONTENT) + " the adapter reads; it was skipped.\n",
                     "important");
 }
 
@@ -485,68 +479,5 @@ void VlDapSession::work() {
             state_->console(state_->debugger.refusal() + "\n");
             return state_->stopped(VlStopReason::step);
         default: return state_->stopped(reason);
-    }
-}
-
-// ---- standard input and output ----
-
-namespace {
-
-// Frames read on a thread of their own, so that a pause reaches a running
-// script.  Never destroyed: the reader may still wait on input as the
-// process ends.
-struct Inbox {
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::deque<VlFrame> frames;
-};
-
-}  // namespace
-
-int vl_dap_serve() {
-    vl_platform_stdin_binary();
-    vl_platform_stdout_binary();
-    vl_platform_ignore_broken_pipe();
-    auto* inbox = new Inbox;
-    std::thread([inbox] {
-        VlFrameReader reader(stdin, MAX_CONTENT);
-        for (;;) {
-            VlFrame frame = reader.next();
-            VlFrameStatus status = frame.status;
-            if (status == VlFrameStatus::too_large && !reader.skip(frame)) status = VlFrameStatus::ended;
-            {
-                std::lock_guard<std::mutex> hold(inbox->lock);
-                if (status == VlFrameStatus::ended) frame.status = VlFrameStatus::ended;
-                inbox->frames.push_back(std::move(frame));
-            }
-            inbox->arrived.notify_one();
-            if (status == VlFrameStatus::ended) return;
-        }
-    }).detach();
-
-    bool output_open = true;
-    VlDapSession session([&output_open](const std::string& body) {
-        if (output_open) output_open = vl_frame_write(stdout, body);
-    });
-    for (;;) {
-        std::deque<VlFrame> frames;
-        {
-            std::unique_lock<std::mutex> hold(inbox->lock);
-            if (!session.running()) inbox->arrived.wait(hold, [inbox] { return !inbox->frames.empty(); });
-            frames.swap(inbox->frames);
-        }
-        for (VlFrame& frame : frames) {
-            if (frame.status == VlFrameStatus::ended) return 0;  // the client has gone
-            if (frame.status == VlFrameStatus::too_large) session.skipped(frame.length);
-            if (frame.status != VlFrameStatus::message) continue;
-            try {
-                session.handle(frame.content);
-            } catch (const std::exception&) {
-                // Only memory exhaustion gets here; the message is dropped.
-            }
-            if (session.finished()) return 0;
-        }
-        if (!output_open) return 0;
-        session.work();
     }
 }
