@@ -25,6 +25,7 @@
 #include <vector>
 #include "vl_arena.h"
 #include "vl_compiler.h"
+#include "vl_lexer.h"
 #include "vlvm.h"
 
 // A store, display or count statement: its instructions are [first, end)
@@ -102,6 +103,9 @@ public:
     // Builds the script.  False, with error() the line a run of it would
     // write on standard error (without its line feed), when it would not run.
     [[nodiscard]] bool load(std::string_view source);
+    // The same for the script at `path`, read as a run reads it; error() is
+    // then also the run's message for a file it cannot read.
+    [[nodiscard]] bool load_file(const char* path);
     [[nodiscard]] const std::string& error() const { return error_; }
     // What a run of the script ends with: 0 once it loads, 1 when it does not.
     [[nodiscard]] int exit_code() const { return loaded_ ? 0 : 1; }
@@ -109,7 +113,8 @@ public:
     // Where displays (kind display, each line with its line feed, once) and
     // log points' lines (kind log) go.
     void set_output(VlDebugOutput output) { output_ = std::move(output); }
-    // Without history nothing is kept for going back (a run without debugging).
+    // Without history nothing is kept for going back, and no line table is
+    // made: a run without debugging, which never stops.  Set before loading.
     void keep_history(bool keep) { keep_history_ = keep; }
 
     // ---- the script ----
@@ -161,7 +166,8 @@ private:
     struct Breakpoint;
     struct Build;
 
-    void reset_machine();
+    void reset();
+    bool build_script(const char* source, const VlSourceFeed* feed);
     void run_until(uint64_t halt_at);
     void run_forward_to(uint64_t target);
     bool travel_to(uint64_t target);
@@ -183,7 +189,6 @@ private:
     bool keep_history_ = true;
     bool loaded_ = false;
     std::string error_;
-    std::string source_;
     VlArena* arena_ = nullptr;
     VlVM* machine_ = nullptr;
     VlCompiler* compiler_ = nullptr;

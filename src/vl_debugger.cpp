@@ -4,6 +4,7 @@
 #include "vl_disasm.h"
 #include "vl_front_end.h"
 #include "vl_platform.h"
+#include "vl_source_stream.h"
 
 #include <algorithm>
 #include <array>
@@ -125,24 +126,53 @@ struct VlDebugger::Build {
         int32_t line;
         int32_t column;
     };
-    std::unordered_map<const VlNode*, Place> places;  // this top-level statement's statements
-    std::vector<int32_t> open;                         // statements being compiled, innermost last
+    struct Placed {
+        const VlNode* node;
+        Place place;
+    };
+    // This top-level statement's statements as they were made.  They are
+    // compiled mostly in that order, so a search starts after the last found.
+    std::vector<Placed> places;
+    size_t next_place = 0;
+    std::vector<int32_t> open;  // statements being compiled, innermost last
     std::array<int32_t, VL_REGISTER_COUNT> name_of_register;
+    // The table's pages are backed a stretch at a time, ahead of its writes:
+    // on some virtual machines a fault a page costs more than the rest of
+    // the table's work.
+    const VlDebugStatement* prepared_in = nullptr;
+    size_t prepared = 0;
 
+    // Called for every node: the leaves and operations leave at once.
     static void node(void* context, const VlNode* node, const VlToken& token) {
-        auto* build = static_cast<Build*>(context);
-        if (node->type != NODE_STORE && node->type != NODE_DISPLAY && node->type != NODE_COUNT) return;
-        const std::string& source = build->debugger->source_;
-        int32_t column = token.column;
-        if (token.start && token.start >= source.data() && token.start <= source.data() + source.size())
-            column = utf16_units(token.start - (token.column - 1), token.start) + 1;
-        build->places[node] = Place{token.line, column};
+        if (node->type == NODE_STORE || node->type == NODE_DISPLAY || node->type == NODE_COUNT)
+            static_cast<Build*>(context)->place(node, token);
+    }
+    [[gnu::noinline]] void place(const VlNode* node, const VlToken& token) {
+        // The token's line is whole in the text the lexer holds now.
+        int32_t column = token.start ? utf16_units(token.start - (token.column - 1), token.start) + 1 : token.column;
+        places.push_back(Placed{node, Place{token.line, column}});
     }
     static void begins(void* context, const VlNode* statement, uint64_t first, int depth) {
         auto* build = static_cast<Build*>(context);
-        auto found = build->places.find(statement);
-        Place place = found != build->places.end() ? found->second : Place{0, 1};
+        Place place{0, 1};
+        const size_t count = build->places.size();
+        for (size_t i = 0, at = build->next_place; i < count; i++, at++) {
+            if (at == count) at = 0;
+            if (build->places[at].node == statement) {
+                place = build->places[at].place;
+                build->next_place = at + 1;
+                break;
+            }
+        }
         auto& statements = build->debugger->statements_;
+        if (statements.data() != build->prepared_in || statements.size() >= build->prepared) {
+            constexpr size_t STRETCH = (size_t{256} << 10) / sizeof(VlDebugStatement);
+            const size_t from = statements.size();
+            const size_t more = std::min(STRETCH, statements.capacity() - from);
+            vl_platform_pages_prepare(statements.data() + from, more * sizeof(VlDebugStatement));
+            build->prepared_in = statements.data();
+            build->prepared = from + more;
+        }
         statements.push_back(VlDebugStatement{first, first, place.line, place.column, depth,
                                               build->open.empty() ? -1 : build->open.back()});
         build->open.push_back(static_cast<int32_t>(statements.size() - 1));
@@ -172,7 +202,7 @@ VlDebugger::~VlDebugger() {
     if (arena_) vl_arena_destroy(arena_);
 }
 
-bool VlDebugger::load(std::string_view source) {
+void VlDebugger::reset() {
     if (arena_) vl_arena_destroy(arena_);
     arena_ = vl_arena_create(65536);
     if (!arena_) vl_out_of_memory();
@@ -184,25 +214,52 @@ bool VlDebugger::load(std::string_view source) {
     edits_.clear();
     breakpoints_.clear();
     furthest_shown_ = 0;
-    // A run reads the script up to its first NUL byte, as a C string.
-    source_.assign(source.substr(0, std::min(source.size(), source.find('\0'))));
+}
 
+bool VlDebugger::load(std::string_view source) {
+    reset();
+    // A run reads the script up to its first NUL byte, as a C string.
+    const std::string text(source.substr(0, std::min(source.size(), source.find('\0'))));
+    return build_script(text.c_str(), nullptr);
+}
+
+bool VlDebugger::load_file(const char* path) {
+    reset();
+    // Read while it is built, as a run reads it: a long script is never held whole.
+    VlSourceStream stream(path);
+    size_t length = 0;
+    bool built = stream.status() == VL_READ_OK && build_script(stream.first_window(&length), stream.feed());
+    if (stream.status() == VL_READ_NO_MEMORY) vl_out_of_memory();
+    if (stream.status() == VL_READ_TOO_LARGE) {
+        error_ = std::string("Error: File '") + path + "' is too large (2 GiB or more).";
+        loaded_ = false;
+    } else if (stream.status() != VL_READ_OK) {
+        error_ = std::string("Error: Could not open source file '") + path + "'";
+        loaded_ = false;
+    }
+    return built && loaded_;
+}
+
+bool VlDebugger::build_script(const char* source, const VlSourceFeed* feed) {
     machine_ = vlvm_create(arena_);
     compiler_ = vl_compiler_create(arena_, &machine_->chunk);
-    Build build{this, {}, {}, {}};
+    Build build{this, {}, 0, {}, {}, nullptr, 0};
     build.name_of_register.fill(-1);
     VlParseObserver parse_observer{};
     parse_observer.context = &build;
     parse_observer.node = &Build::node;
     VlCompileObserver compile_observer{&build, &Build::begins, &Build::ends, &Build::symbol, &Build::stored};
-    compiler_->observer = &compile_observer;
+    // A run without debugging never stops, so it needs no line table.
+    compiler_->observer = keep_history_ ? &compile_observer : nullptr;
     bool syntax_error = false;
     std::string message;
     {
-        VlFrontEnd front(VlFrontEndSetup{source_.c_str(), nullptr, arena_, compiler_->names, &parse_observer});
+        VlFrontEnd front(
+            VlFrontEndSetup{source, feed, arena_, compiler_->names, keep_history_ ? &parse_observer : nullptr});
         while (const VlNode* statement = front.next_statement()) {
             if (!front.had_error()) vl_compile_statement(compiler_, statement);
             build.places.clear();
+            build.next_place = 0;
         }
         syntax_error = front.had_error();
         message = front.error_message();

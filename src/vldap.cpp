@@ -105,8 +105,9 @@ struct VlDapSession::State {
 
     json source() const { return {{"name", base_name(program)}, {"path", program}}; }
 
-    json breakpoint_json(int64_t id, const VlBreakpointResult& result) const {
-        json breakpoint = {{"id", id}, {"verified", result.verified}, {"line", result.line - 1 + line_base},
+    json breakpoint_json(int64_t id, const VlBreakpointResult& result, int32_t asked) const {
+        json breakpoint = {{"id", id}, {"verified", result.verified},
+                           {"line", (result.line ? result.line : asked) - 1 + line_base},
                            {"source", source()}};
         if (!result.message.empty()) breakpoint["message"] = result.message;
         return breakpoint;
@@ -114,7 +115,8 @@ struct VlDapSession::State {
 
     // Gives the breakpoints their places in the loaded script.
     std::vector<VlBreakpointResult> place_breakpoints() {
-        return debugger.set_breakpoints(no_debug ? std::vector<VlBreakpointSpec>{} : specs);
+        if (!no_debug) return debugger.set_breakpoints(specs);
+        return std::vector<VlBreakpointResult>(specs.size(), {false, 0, "The script runs without debugging."});
     }
 
     void stopped(VlStopReason reason, const std::string& description = {}) {
@@ -155,19 +157,8 @@ struct VlDapSession::State {
         };
         no_debug = flag("noDebug");
         stop_on_entry = flag("stopOnEntry");
-        size_t length = 0;
-        VlReadStatus status = VL_READ_OK;
-        char* text = vl_file_read_heap(program.c_str(), &length, &status);
-        if (!text) {
-            if (status == VL_READ_NO_MEMORY) vl_out_of_memory();
-            return refuse(request, status == VL_READ_TOO_LARGE
-                                       ? "Error: File '" + program + "' is too large (2 GiB or more)."
-                                       : "Error: Could not open source file '" + program + "'");
-        }
         debugger.keep_history(!no_debug);
-        bool loaded = debugger.load(std::string_view(text, length));
-        std::free(text);
-        if (!loaded) return refuse(request, debugger.error());
+        if (!debugger.load_file(program.c_str())) return refuse(request, debugger.error());
         debugger.set_output([this](std::string_view output, VlDebugOutputKind kind) {
             console(std::string(output), kind == VlDebugOutputKind::display ? "stdout" : "console");
         });
@@ -176,7 +167,8 @@ struct VlDapSession::State {
         if (breakpoints_pending) {
             std::vector<VlBreakpointResult> results = place_breakpoints();
             for (size_t i = 0; i < results.size(); i++)
-                event("breakpoint", {{"reason", "changed"}, {"breakpoint", breakpoint_json(breakpoint_ids[i], results[i])}});
+                event("breakpoint", {{"reason", "changed"},
+                                     {"breakpoint", breakpoint_json(breakpoint_ids[i], results[i], specs[i].line)}});
             breakpoints_pending = false;
         }
         event("initialized");
@@ -229,7 +221,7 @@ struct VlDapSession::State {
         specs = wanted;
         breakpoint_ids = ids;
         std::vector<VlBreakpointResult> results = place_breakpoints();
-        for (size_t i = 0; i < results.size(); i++) list.push_back(breakpoint_json(ids[i], results[i]));
+        for (size_t i = 0; i < results.size(); i++) list.push_back(breakpoint_json(ids[i], results[i], wanted[i].line));
         respond(request, {{"breakpoints", list}});
     }
 
@@ -369,6 +361,7 @@ struct VlDapSession::State {
             return respond(request, {{"breakpoints", list}});
         }
         if (command == "pause") {
+            if (no_debug && phase == Phase::running) return refuse(request, "A run without debugging does not pause.");
             if (phase == Phase::running) debugger.pause();
             else if (phase != Phase::stopped) return refuse(request, "No program is running.");
             return respond(request);
