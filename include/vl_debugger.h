@@ -205,6 +205,7 @@ private:
     std::vector<Edit> edits_;
     std::vector<Breakpoint> breakpoints_;  // sorted by instruction
     uint64_t furthest_shown_ = 0;          // displays before this instruction have been shown
+    uint64_t processed_ = 0;               // breakpoints before this instruction have been met
     VlDebugOutput output_;
 
     VlMotion motion_ = VlMotion::proceed;

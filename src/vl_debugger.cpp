@@ -214,6 +214,7 @@ void VlDebugger::reset() {
     edits_.clear();
     breakpoints_.clear();
     furthest_shown_ = 0;
+    processed_ = 0;
 }
 
 bool VlDebugger::load(std::string_view source) {
@@ -529,6 +530,7 @@ void VlDebugger::forget_future() {
     }
     edits_.erase(std::remove_if(edits_.begin(), edits_.end(), [&](const Edit& e) { return e.time > now; }), edits_.end());
     furthest_shown_ = std::min(furthest_shown_, now);
+    processed_ = std::min(processed_, now + 1);
 }
 
 VlStopReason VlDebugger::enter() {
@@ -596,14 +598,17 @@ VlStopReason VlDebugger::start(VlMotion motion) {
 }
 
 bool VlDebugger::breakpoint_stops(Breakpoint& breakpoint) {
-    breakpoint.hits++;
+    // Going forward over the history meets a breakpoint at a point it has
+    // met before: its hit was counted and its log message written then.
+    const bool again = machine_->pc < processed_;
+    if (!again) breakpoint.hits++;
     if (breakpoint.hit_count && !hit_matches(breakpoint.hit_op, breakpoint.hit_count, breakpoint.hits)) return false;
     if (!trim(breakpoint.spec.condition).empty()) {
         VlEvaluation value = evaluate(breakpoint.spec.condition, false);
         if (value.ok && value.number && value.number_value == 0.0) return false;
     }
     if (!breakpoint.spec.log_message.empty()) {
-        if (output_) output_(interpolate(breakpoint.spec.log_message) + "\n", VlDebugOutputKind::log);
+        if (output_ && !again) output_(interpolate(breakpoint.spec.log_message) + "\n", VlDebugOutputKind::log);
         return false;
     }
     return true;
@@ -660,6 +665,7 @@ VlStopReason VlDebugger::advance(uint64_t budget) {
         bool stops = false;
         for (Breakpoint& b : breakpoints_)
             if (b.instruction == machine_->pc) stops = breakpoint_stops(b) || stops;
+        processed_ = std::max(processed_, machine_->pc + 1);
         if (stops) return VlStopReason::breakpoint;
     }
     uint64_t spent = 0;
@@ -678,6 +684,7 @@ VlStopReason VlDebugger::advance(uint64_t budget) {
             at_breakpoint = true;
             stops = breakpoint_stops(*b) || stops;
         }
+        if (at_breakpoint) processed_ = std::max(processed_, machine_->pc + 1);
         if (machine_->pc == goal_) return at_breakpoint && stops ? VlStopReason::breakpoint : VlStopReason::step;
         if (stops) return VlStopReason::breakpoint;
         if (pause_requested_) {

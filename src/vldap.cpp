@@ -18,9 +18,10 @@ namespace {
 using json = nlohmann::json;
 
 constexpr int MAX_DEPTH = 64;  // nesting in one message; protocol messages need a few levels
-// Instructions per stretch of a run: about a millisecond, so that a pause or
-// a disconnect is seen at once.
-constexpr uint64_t STRETCH = 1 << 18;
+// Instructions per stretch of a run, between which requests are read: well
+// under a millisecond of arithmetic, and a few of joins of the longest texts,
+// so that a pause or a disconnect is seen at once.
+constexpr uint64_t STRETCH = 1 << 16;
 constexpr int THREAD_ID = 1;
 constexpr int NAMES_REFERENCE = 1;
 constexpr int MACHINE_REFERENCE = 2;
