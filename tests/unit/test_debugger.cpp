@@ -170,4 +170,20 @@ TEST(Debugger, AStoreWhileStoppedChangesTheRunFromThere) {
     EXPECT_EQ(session.shown, "1\na110\n");
 }
 
+// Going forward over the history meets a log point or a counted breakpoint
+// as at the first time, without writing or counting it again.
+TEST(Debugger, ReplayedBreakpointsAreNotCountedOrLoggedAgain) {
+    Session session("store x = 1\ndisplay x\nstore x = 2\ndisplay x\n");
+    auto results = session.debugger.set_breakpoints({{2, "", "", "at {x}"}, {3, "", "1", ""}, {4, "x", "", ""}});
+    ASSERT_TRUE(results[0].verified && results[1].verified && results[2].verified);
+    ASSERT_EQ(session.go(VlMotion::proceed), VlStopReason::breakpoint);  // line 3, its first hit
+    ASSERT_EQ(session.go(VlMotion::back), VlStopReason::step);
+    ASSERT_EQ(session.go(VlMotion::back), VlStopReason::step);
+    ASSERT_EQ(session.go(VlMotion::proceed), VlStopReason::breakpoint);
+    EXPECT_EQ(session.debugger.current_statement()->line, 3);
+    ASSERT_EQ(session.go(VlMotion::proceed), VlStopReason::breakpoint);
+    EXPECT_EQ(session.debugger.current_statement()->line, 4);
+    EXPECT_EQ(session.shown, "at 1\n1\n");
+}
+
 }  // namespace
