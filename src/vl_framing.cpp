@@ -140,7 +140,9 @@ bool vl_frame_write(std::FILE* output, std::string_view body, std::string_view e
     char header[64];
     int n = std::snprintf(header, sizeof header, "Content-Length: %zu\r\n", body.size());
     if (n <= 0 || std::fwrite(header, 1, size_t(n), output) != size_t(n)) return false;
-    if (std::fwrite(extra_headers.data(), 1, extra_headers.size(), output) != extra_headers.size()) return false;
+    if (!extra_headers.empty() &&
+        std::fwrite(extra_headers.data(), 1, extra_headers.size(), output) != extra_headers.size())
+        return false;
     if (std::fwrite("\r\n", 1, 2, output) != 2) return false;
     if (std::fwrite(body.data(), 1, body.size(), output) != body.size()) return false;
     return std::fflush(output) == 0;
