@@ -73,8 +73,8 @@ struct VlInstruction {
 };
 static_assert(offsetof(VlInstruction, dst) == 4 && offsetof(VlInstruction, src1) == 5 &&
               offsetof(VlInstruction, src2) == 6 && offsetof(VlInstruction, number) == 8 &&
-              offsetof(VlInstruction, string) == 16 &&
-              offsetof(VlInstruction, target) == 16 + sizeof(const char*));
+              offsetof(VlInstruction, string) == 16 && offsetof(VlInstruction, target) == 24 &&
+              sizeof(VlInstruction) == 32);  // with 4-byte pointers too (wasm32): target aligns to 8
 
 struct VlChunk;
 void vl_chunk_grow(VlChunk* chunk, VlArena* arena);

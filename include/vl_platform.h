@@ -1,5 +1,6 @@
 // The operating-system layer: the only place that names a platform API.
-// The Windows build uses Win32; other systems get a small POSIX version.
+// The Windows build uses Win32, the WebAssembly one WASI; other systems get a
+// small POSIX version.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +97,8 @@ bool vl_platform_file_remove(const char* path);
 // The program's arguments as UTF-8.  Windows rebuilds them, and *argc, from
 // the wide command line (its `argv` holds the ANSI code page's lossy copy);
 // other systems keep `argv`.  The result lives until the program ends.
+// WASI, whose programs start at '/', first moves to the caller's directory
+// when PWD names one, so that relative paths among them mean the same.
 [[nodiscard]] char** vl_platform_utf8_arguments(int* argc, char** argv);
 
 // Learns whether standard output and standard error are consoles, once,

@@ -1,6 +1,6 @@
 // TCP over IPv4 for the runtime library: the small socket interface that the
 // one-shot HTTP responder is written against.  Winsock on Windows, POSIX
-// sockets elsewhere.
+// sockets elsewhere; WASI has none, and every call fails.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The native window of the runtime library, one implementation per window
-// system: Win32 on Windows, X11 elsewhere.
+// system: Win32 on Windows, X11 elsewhere; WASI has none.
 #pragma once
 #include <cstdint>
 

@@ -1,6 +1,7 @@
 // Runtime library: whole-file helpers.
 #include "vl_files.h"
 
+#include "vl_exceptions.h"
 #include "vl_fault.h"
 #include "vl_platform.h"
 
@@ -96,7 +97,7 @@ char* vl_file_read_whole(const char* path, void* (*reserve)(void*, size_t), void
 
     // More bytes than the hint promised: collect the rest in a growing buffer.
     std::string whole;
-    try {
+    VL_TRY {
         whole.assign(buffer, got);
         char chunk[65536];
         for (;;) {
@@ -105,7 +106,7 @@ char* vl_file_read_whole(const char* path, void* (*reserve)(void*, size_t), void
             if (whole.size() > VL_FILE_MAX_SIZE) return drop(VL_READ_TOO_LARGE);
             if (n < sizeof chunk) break;
         }
-    } catch (const std::bad_alloc&) {
+    } VL_CATCH(const std::bad_alloc&) {
         return drop(VL_READ_NO_MEMORY);
     }
     if (std::ferror(file.get())) return drop(VL_READ_UNREADABLE);

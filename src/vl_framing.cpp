@@ -1,5 +1,6 @@
 // The Content-Length framing that both protocol servers speak; see vl_framing.h.
 #include "vl_framing.h"
+#include "vl_exceptions.h"
 
 #include <array>
 #include <cstdint>
@@ -114,9 +115,9 @@ VlFrame VlFrameReader::next() {
     }
     bool stored = header.length <= max_content_;
     if (stored) {
-        try {
+        VL_TRY {
             frame.content.resize(header.length);
-        } catch (const std::bad_alloc&) {
+        } VL_CATCH(const std::bad_alloc&) {
             stored = false;
         }
     }

@@ -2,6 +2,7 @@
 // platform layer's socket interface.
 #include "vl_stdlib.h"
 #include "vl_output.h"
+#include "vl_exceptions.h"
 
 #include <chrono>
 #include <cstdio>
@@ -91,9 +92,9 @@ void send_response(VlSocket client, const char* body) {
                                     "Connection: close\r\n\r\n",
                                     length);
     std::string response;
-    try {
+    VL_TRY {
         response.reserve(static_cast<size_t>(head_length) + length);
-    } catch (const std::bad_alloc&) {
+    } VL_CATCH(const std::bad_alloc&) {
         // No room for one buffer: send the two parts one after the other.
         if (vl_net_send_all(client, head, static_cast<size_t>(head_length))) (void)vl_net_send_all(client, body, length);
         return;

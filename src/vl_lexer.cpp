@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -205,6 +207,7 @@ bool next_window(VlLexer* lexer, const char* keep, const char*& at) {
 // correctly rounded for any length.  Digits cannot fail to parse; out of
 // range means overflow (a nonzero integer part: infinity) or underflow (0).
 [[gnu::noinline]] double convert_number(const char* start, size_t length) {
+#if defined(__cpp_lib_to_chars)
     double value = 0.0;
     if (std::from_chars(start, start + length, value).ec == std::errc::result_out_of_range) {
         bool large = false;
@@ -212,6 +215,23 @@ bool next_window(VlLexer* lexer, const char* keep, const char*& at) {
         value = large ? std::numeric_limits<double>::infinity() : 0.0;
     }
     return value;
+#else
+    // No floating-point from_chars (libc++ 14, the WebAssembly build): strtod,
+    // which rounds as correctly and also gives infinity and 0 out of range.
+    // It is given the digits and a decimal exponent instead of the point,
+    // so that the locale's decimal separator plays no part.
+    std::string text;
+    text.reserve(length + 24);
+    size_t fraction_digits = 0;
+    for (const char* q = start; q < start + length; q++) {
+        if (*q == '.')
+            fraction_digits = static_cast<size_t>(start + length - q - 1);
+        else
+            text += *q;
+    }
+    if (fraction_digits) text += "e-" + std::to_string(fraction_digits);
+    return std::strtod(text.c_str(), nullptr);
+#endif
 }
 
 // A number whose first digit is at `start`.  A whole number of up to 15

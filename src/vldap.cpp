@@ -445,12 +445,16 @@ void VlDapSession::handle(std::string_view content) {
         if (!command || !command->is_string()) message["command"] = "";
         return state_->refuse(message, "A request needs a whole-number \"seq\" and a \"command\".");
     }
+#if defined(__cpp_exceptions)
     try {
         state_->request(message);
     } catch (const json::exception& error) {
         // A member of the wrong type that a default did not cover.
         state_->refuse(message, std::string("The request's arguments are not usable: ") + error.what());
     }
+#else
+    state_->request(message);  // without exceptions such a member ends the program (JSON_NOEXCEPTION)
+#endif
 }
 
 void VlDapSession::skipped(size_t length) {

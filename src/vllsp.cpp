@@ -7,6 +7,7 @@
 // (vllsp_features).  After shutdown the server waits for exit, as the
 // protocol has it.
 #include "vllsp.h"
+#include "vl_exceptions.h"
 #include "vl_framing.h"
 #include "vl_output.h"
 #include "vllsp_document.h"
@@ -359,9 +360,9 @@ int vl_lsp_start_server(VlArena*) {
         }
         const std::string& content = frame.content;
         Next next = Next::serve;
-        try {
+        VL_TRY {
             next = handle_message(server, content);
-        } catch (const std::exception&) {
+        } VL_CATCH(const std::exception&) {
             // Only memory exhaustion gets here; the message is dropped.
         }
         if (next == Next::end_ok) return 0;

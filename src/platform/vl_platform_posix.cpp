@@ -1,5 +1,6 @@
 // POSIX side of the operating-system layer.
 #include "vl_platform.h"
+#include "vl_exceptions.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -76,10 +77,10 @@ public:
             std::lock_guard<std::mutex> hold(lock_);
             if (!started_) {
                 started_ = true;
-                try {
+                VL_TRY {
                     std::thread([this] { work(); }).detach();
                     running_ = true;
-                } catch (const std::system_error&) {
+                } VL_CATCH(const std::system_error&) {
                     running_ = false;  // no thread: the caller backs its own pages
                 }
             }
