@@ -67,7 +67,7 @@ export function runModule(module, bytes, onOutput = () => {}) {
     }),
     new PreopenDirectory('.', new Map([[SCRIPT_NAME, new File(bytes)]])),
   ];
-  const wasi = new WASI(['velmorine', SCRIPT_NAME], [], fds);
+  const wasi = new WASI(['velmorine', SCRIPT_NAME], [], fds, { debug: false });
   const instance = new WebAssembly.Instance(module, { wasi_snapshot_preview1: wasi.wasiImport });
   let exitCode;
   try {

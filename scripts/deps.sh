@@ -3,6 +3,7 @@
 #   run    building velmorine (scripts/velm)
 #   test   building and running every test in every lane (scripts/test-all)
 #   bench  the side-by-side comparison with other interpreters (bench/compare)
+#   playground  the WebAssembly build and the page (scripts/playground)
 #   release  the packages that scripts/release makes
 # Debian packages come through apt-get when run as root; npm packages are
 # installed inside the repository.  Without root it names what is missing and fails.
@@ -70,6 +71,21 @@ case $what in
       "npm npm"
     )
     ;;
+  playground)
+    needs+=(
+      "clang++-14 clang-14"
+      "wasm-ld-14 lld-14"
+      "/usr/lib/wasm32-wasi/libc.a wasi-libc"
+      "/usr/lib/wasm32-wasi/libc++.a libc++-14-dev-wasm32"
+      "/usr/lib/wasm32-wasi/libc++abi.a libc++abi-14-dev-wasm32"
+      "/usr/lib/llvm-14/lib/clang/14.0.6/lib/wasi/libclang_rt.builtins-wasm32.a libclang-rt-14-dev-wasm32"
+      "wasm-opt binaryen"
+      "node nodejs"
+      "npm npm"
+      "chromium chromium"
+      "/usr/bin/python3 python3"
+    )
+    ;;
   bench)
     needs+=(
       "/usr/include/benchmark/benchmark.h libbenchmark-dev"
@@ -79,7 +95,7 @@ case $what in
       "node nodejs"
     )
     ;;
-  *) echo "usage: scripts/deps.sh [run|test|bench|release]" >&2; exit 2 ;;
+  *) echo "usage: scripts/deps.sh [run|test|bench|release|playground]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -111,6 +127,7 @@ npm_dirs=()
 case $what in
   test) npm_dirs=(tests/lsp tests/dap editors/vscode) ;;
   release) npm_dirs=(editors/vscode) ;;  # vsce, for the .vsix
+  playground) npm_dirs=(playground) ;;
 esac
 if [ ${#npm_dirs[@]} -gt 0 ]; then
   for dir in "${npm_dirs[@]}"; do
