@@ -55,6 +55,13 @@ case $what in
       "lintian lintian"
       "man man-db"
       "unzip unzip"
+      "/usr/lib/wasm32-wasi/libc.a wasi-libc"
+      "/usr/lib/wasm32-wasi/libc++.a libc++-14-dev-wasm32"
+      "/usr/lib/wasm32-wasi/libc++abi.a libc++abi-14-dev-wasm32"
+      "/usr/lib/llvm-14/lib/clang/14.0.6/lib/wasi/libclang_rt.builtins-wasm32.a libclang-rt-14-dev-wasm32"
+      "wasm-ld-14 lld-14"
+      "wasm-opt binaryen"
+      "chromium chromium"
     )
     ;;
   release)
@@ -125,7 +132,7 @@ fi
 
 npm_dirs=()
 case $what in
-  test) npm_dirs=(tests/lsp tests/dap editors/vscode) ;;
+  test) npm_dirs=(tests/lsp tests/dap editors/vscode playground) ;;
   release) npm_dirs=(editors/vscode) ;;  # vsce, for the .vsix
   playground) npm_dirs=(playground) ;;
 esac

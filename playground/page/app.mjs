@@ -3,12 +3,13 @@
 // links.  Everything it loads comes from its own folder.
 import { EditorView, basicSetup } from 'codemirror';
 import { Decoration, hoverTooltip, keymap } from '@codemirror/view';
-import { StateEffect, StateField } from '@codemirror/state';
+import { Prec, StateEffect, StateField } from '@codemirror/state';
 import { StreamLanguage } from '@codemirror/language';
 import { linter, lintGutter } from '@codemirror/lint';
 import { loadVelmorine } from '../velmorine.mjs';
 
-const MAX_BYTES = 1 << 20;  // larger texts are refused with a message, not run
+const MAX_BYTES = 16 << 20;  // larger texts are refused with a message, not run
+const ANALYSED_LENGTH = 2 << 20;
 const $ = (id) => document.getElementById(id);
 const encoder = new TextEncoder();
 
@@ -34,7 +35,8 @@ function say(text) {
 // Why a text cannot be worked on, or null.
 function refusal(text) {
   if (text.includes('\0')) return 'The script holds a NUL byte; a run reads it only up to there. Remove it to go on.';
-  if (encoder.encode(text).length > MAX_BYTES) return 'The script is larger than 1 MiB, more than the playground runs.';
+  if (text.length > MAX_BYTES || encoder.encode(text).length > MAX_BYTES)
+    return 'The script is larger than 16 MiB, more than the playground runs.';
   return null;
 }
 
@@ -80,7 +82,8 @@ const hover = hoverTooltip((view, pos) => {
 const SEVERITY = { error: 'error', warning: 'warning', info: 'info', hint: 'info' };
 const surprises = linter((view) => {
   const text = view.state.doc.toString();
-  if (refusal(text)) return [];
+  // A paste of megabytes is run, not analysed as it is typed.
+  if (text.length > ANALYSED_LENGTH || refusal(text)) return [];
   const length = view.state.doc.length;
   return velmorine.analyse(text).map((f) => ({
     from: Math.min(f.from, length),
@@ -123,7 +126,7 @@ const view = new EditorView({
     surprises,
     lintGutter(),
     here,
-    keymap.of([{ key: 'Mod-Enter', run: () => (run(), true) }]),
+    Prec.highest(keymap.of([{ key: 'Mod-Enter', run: () => (run(), true) }])),
     EditorView.updateListener.of((u) => {
       if (u.docChanged) stopStepping();
     }),
@@ -156,21 +159,32 @@ function startWorker() {
 startWorker();
 
 const output = $('output');
+// Output goes into the pane a piece of whole lines at a time, each piece a
+// block that the browser lays out only when it is in view: one growing text
+// of 100,000 lines would be laid out again, whole, for every piece.
+let carried = { kind: null, text: '' };
+function appendPiece(kind, text) {
+  const piece = document.createElement('div');
+  piece.dataset.kind = kind;
+  if (kind === 'stderr') piece.className = 'stderr';
+  piece.textContent = text;
+  output.append(piece);
+}
 function append(kind, text) {
-  const last = output.lastChild;
-  if (last && last.dataset.kind === kind) {
-    last.appendData ? last.appendData(text) : (last.textContent += text);
-    return;
-  }
-  const span = document.createElement('span');
-  span.dataset.kind = kind;
-  if (kind === 'stderr') span.className = 'stderr';
-  span.textContent = text;
-  output.append(span);
+  if (carried.text && carried.kind !== kind) flushCarried();
+  text = carried.text + text;
+  const cut = text.lastIndexOf('\n') + 1;
+  if (cut) appendPiece(kind, text.slice(0, cut));
+  carried = { kind, text: text.slice(cut) };
+}
+function flushCarried() {
+  if (carried.text) appendPiece(carried.kind, carried.text);
+  carried = { kind: null, text: '' };
 }
 
 function finished(exitCode) {
-  output.dataset.exitCode = String(exitCode);
+  flushCarried();
+  if (exitCode !== null) output.dataset.exitCode = String(exitCode);
   $('status').textContent = exitCode === null ? 'stopped' : `exit code ${exitCode}`;
   $('run').disabled = false;
   $('stop').disabled = true;
@@ -183,6 +197,7 @@ async function run() {
   say(why || '');
   if (why) return;
   output.textContent = '';
+  carried = { kind: null, text: '' };
   delete output.dataset.exitCode;
   $('status').textContent = 'running';
   $('run').disabled = true;
@@ -191,7 +206,17 @@ async function run() {
   const decoders = { stdout: new TextDecoder(), stderr: new TextDecoder() };
   worker.onmessage = ({ data }) => {
     if (data.type === 'output') {
-      for (const c of data.chunks) append(c.kind, decoders[c.kind].decode(c.bytes, { stream: true }));
+      // One append a batch and kind: each append copies the text so far.
+      let kind = null, text = '';
+      for (const c of data.chunks) {
+        if (c.kind !== kind && text) {
+          append(kind, text);
+          text = '';
+        }
+        kind = c.kind;
+        text += decoders[c.kind].decode(c.bytes, { stream: true });
+      }
+      if (text) append(kind, text);
     } else if (data.type === 'exit') {
       finished(data.exitCode);
     }
@@ -267,6 +292,12 @@ $('back').onclick = () => {
   showState();
 };
 
+// For pages that embed the playground, and its tests.
+window.velmorinePlayground = {
+  getScript: () => view.state.doc.toString(),
+  setScript: (text) => view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } }),
+};
+
 // ---- sharing ----
 $('share').onclick = async () => {
   const link = `${location.origin}${location.pathname}#code=${encodeShare(view.state.doc.toString())}`;
@@ -278,3 +309,5 @@ $('share').onclick = async () => {
     say('The link is in the address bar.');
   }
 };
+
+document.body.dataset.ready = 'true';
