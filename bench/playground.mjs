@@ -17,7 +17,7 @@ import { fileURLToPath } from 'node:url';
 import zlib from 'node:zlib';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
-const site = path.join(root, 'build/playground/site');
+const site = process.env.VELM_SITE || path.join(root, 'build/playground/site');
 const exe = process.argv[2] || path.join(root, 'build/playground/native/velmorine');
 const size = Number(process.argv[3] || 100000);
 const { default: puppeteer } = await import(path.join(root, 'playground/node_modules/puppeteer-core/lib/esm/puppeteer/puppeteer-core.js'));
