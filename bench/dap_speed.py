@@ -42,8 +42,8 @@ TIMEOUT = 600  # seconds for one run through the adapter
 
 def load_compare():
     loader = importlib.machinery.SourceFileLoader("vl_bench_compare", os.path.join(HERE, "compare"))
-    spec = importlib.util.spec_from_loader(loader.name, loader)
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_loader(loader.name, loader)
+    module = importlib.util.module_from_spec(found)
     loader.exec_module(module)
     return module
 

@@ -29,7 +29,7 @@ const arith = path.join(work, 'arith.velm');
 execFileSync('/usr/bin/python3', ['-c', `
 import importlib.machinery, importlib.util, random, sys
 loader = importlib.machinery.SourceFileLoader('compare', '${root}/bench/compare')
-spec = importlib.util.spec_from_loader('compare', loader); compare = importlib.util.module_from_spec(spec); loader.exec_module(compare)
+found = importlib.util.spec_from_loader('compare', loader); compare = importlib.util.module_from_spec(found); loader.exec_module(compare)
 prog = compare.gen_arith(${size}, random.Random("arith-%d" % ${size}))
 open(sys.argv[1], 'w').write("\\n".join(prog.velm) + "\\n")`, arith]);
 const script = fs.readFileSync(arith, 'utf8');

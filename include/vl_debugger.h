@@ -45,7 +45,7 @@ struct VlDebugVariable {
     std::string type;   // "number" or "text"
 };
 
-struct VlBreakpointSpec {
+struct VlBreakpointRequest {
     int32_t line;
     std::string condition;      // an expression: stops where it is not the number 0
     std::string hit_condition;  // a count, optionally after ==, >=, >, <, <= or %
@@ -122,7 +122,7 @@ public:
     // The lines that take a breakpoint, from `from` to `to`.
     [[nodiscard]] std::vector<int32_t> breakpoint_lines(int32_t from, int32_t to) const;
     // Replaces every breakpoint.
-    std::vector<VlBreakpointResult> set_breakpoints(const std::vector<VlBreakpointSpec>& specs);
+    std::vector<VlBreakpointResult> set_breakpoints(const std::vector<VlBreakpointRequest>& requests);
 
     // ---- moving ----
     // Sets the goal; VlStopReason::refused when it cannot start (at the end,

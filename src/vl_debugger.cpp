@@ -113,7 +113,7 @@ struct VlDebugger::Edit {
 
 struct VlDebugger::Breakpoint {
     uint64_t instruction;
-    VlBreakpointSpec spec;
+    VlBreakpointRequest request;
     char hit_op;
     uint64_t hit_count;  // 0: no hit condition
     uint64_t hits;
@@ -296,42 +296,42 @@ std::vector<int32_t> VlDebugger::breakpoint_lines(int32_t from, int32_t to) cons
     return lines;
 }
 
-std::vector<VlBreakpointResult> VlDebugger::set_breakpoints(const std::vector<VlBreakpointSpec>& specs) {
+std::vector<VlBreakpointResult> VlDebugger::set_breakpoints(const std::vector<VlBreakpointRequest>& requests) {
     std::vector<VlBreakpointResult> results;
     breakpoints_.clear();
-    for (const VlBreakpointSpec& spec : specs) {
+    for (const VlBreakpointRequest& request : requests) {
         // Lines only grow along the chunk: the first statement at or after the line.
         auto at = std::find_if(statements_.begin(), statements_.end(),
-                               [&](const VlDebugStatement& s) { return s.line >= spec.line; });
+                               [&](const VlDebugStatement& s) { return s.line >= request.line; });
         if (at == statements_.end()) {
             std::string why = statements_.empty()
                                   ? "The script has no statement to stop at."
-                                  : "No statement at or after line " + std::to_string(spec.line) +
+                                  : "No statement at or after line " + std::to_string(request.line) +
                                         ": the last one is on line " + std::to_string(statements_.back().line) + ".";
-            results.push_back({false, spec.line, why});
+            results.push_back({false, request.line, why});
             continue;
         }
-        Breakpoint breakpoint{at->first, spec, '=', 0, 0};
-        if (!trim(spec.hit_condition).empty() &&
-            !parse_hit_condition(spec.hit_condition, &breakpoint.hit_op, &breakpoint.hit_count)) {
-            results.push_back({false, spec.line,
+        Breakpoint breakpoint{at->first, request, '=', 0, 0};
+        if (!trim(request.hit_condition).empty() &&
+            !parse_hit_condition(request.hit_condition, &breakpoint.hit_op, &breakpoint.hit_count)) {
+            results.push_back({false, request.line,
                                "The hit count must be a whole number, after ==, >=, >, <=, < or % if you like: '" +
-                                   spec.hit_condition + "'."});
+                                   request.hit_condition + "'."});
             continue;
         }
-        if (!trim(spec.condition).empty()) {
+        if (!trim(request.condition).empty()) {
             VlScopedArena scratch;
             bool stored = false;
             uint8_t reg = 0;
             VlValue value{};
-            VlEvaluation check = evaluate_at(spec.condition, false, &stored, &reg, &value, scratch.get());
+            VlEvaluation check = evaluate_at(request.condition, false, &stored, &reg, &value, scratch.get());
             if (!check.ok) {
-                results.push_back({false, spec.line, "The condition cannot be evaluated: " + check.value});
+                results.push_back({false, request.line, "The condition cannot be evaluated: " + check.value});
                 continue;
             }
         }
         std::string moved;
-        if (at->line != spec.line)
+        if (at->line != request.line)
             moved = "Moved to line " + std::to_string(at->line) + ", the next line with a statement.";
         results.push_back({true, at->line, moved});
         breakpoints_.push_back(std::move(breakpoint));
@@ -603,12 +603,12 @@ bool VlDebugger::breakpoint_stops(Breakpoint& breakpoint) {
     const bool again = machine_->pc < processed_;
     if (!again) breakpoint.hits++;
     if (breakpoint.hit_count && !hit_matches(breakpoint.hit_op, breakpoint.hit_count, breakpoint.hits)) return false;
-    if (!trim(breakpoint.spec.condition).empty()) {
-        VlEvaluation value = evaluate(breakpoint.spec.condition, false);
+    if (!trim(breakpoint.request.condition).empty()) {
+        VlEvaluation value = evaluate(breakpoint.request.condition, false);
         if (value.ok && value.number && value.number_value == 0.0) return false;
     }
-    if (!breakpoint.spec.log_message.empty()) {
-        if (output_ && !again) output_(interpolate(breakpoint.spec.log_message) + "\n", VlDebugOutputKind::log);
+    if (!breakpoint.request.log_message.empty()) {
+        if (output_ && !again) output_(interpolate(breakpoint.request.log_message) + "\n", VlDebugOutputKind::log);
         return false;
     }
     return true;
@@ -644,9 +644,9 @@ VlStopReason VlDebugger::advance(uint64_t budget) {
         for (auto b = breakpoints_.rbegin(); b != breakpoints_.rend(); ++b) {
             if (b->instruction >= now || b->instruction < start) continue;
             if (!travel_to(b->instruction)) break;
-            if (!b->spec.log_message.empty()) continue;
-            if (!trim(b->spec.condition).empty()) {
-                VlEvaluation value = evaluate(b->spec.condition, false);
+            if (!b->request.log_message.empty()) continue;
+            if (!trim(b->request.condition).empty()) {
+                VlEvaluation value = evaluate(b->request.condition, false);
                 if (value.ok && value.number && value.number_value == 0.0) continue;
             }
             return VlStopReason::breakpoint;

@@ -18,7 +18,7 @@ namespace {
 using json = nlohmann::json;
 
 constexpr int MAX_DEPTH = 64;  // nesting in one message; protocol messages need a few levels
-// Instructions per stretch of a run, between which requests are read: well
+// Instructions per stretch of a run, between which breakpoints_wanted are read: well
 // under a millisecond of arithmetic, and a few of joins of the longest texts,
 // so that a pause or a disconnect is seen at once.
 constexpr uint64_t STRETCH = 1 << 16;
@@ -73,7 +73,7 @@ struct VlDapSession::State {
     std::string program;  // as launch gave it
     VlDebugger debugger;
     // Breakpoints set before launch, given their place once it has loaded.
-    std::vector<VlBreakpointSpec> specs;
+    std::vector<VlBreakpointRequest> breakpoints_wanted;
     std::vector<int64_t> breakpoint_ids;
     bool breakpoints_pending = false;
     int64_t next_breakpoint_id = 1;
@@ -116,8 +116,8 @@ struct VlDapSession::State {
 
     // Gives the breakpoints their places in the loaded script.
     std::vector<VlBreakpointResult> place_breakpoints() {
-        if (!no_debug) return debugger.set_breakpoints(specs);
-        return std::vector<VlBreakpointResult>(specs.size(), {false, 0, "The script runs without debugging."});
+        if (!no_debug) return debugger.set_breakpoints(breakpoints_wanted);
+        return std::vector<VlBreakpointResult>(breakpoints_wanted.size(), {false, 0, "The script runs without debugging."});
     }
 
     void stopped(VlStopReason reason, const std::string& description = {}) {
@@ -169,7 +169,7 @@ struct VlDapSession::State {
             std::vector<VlBreakpointResult> results = place_breakpoints();
             for (size_t i = 0; i < results.size(); i++)
                 event("breakpoint", {{"reason", "changed"},
-                                     {"breakpoint", breakpoint_json(breakpoint_ids[i], results[i], specs[i].line)}});
+                                     {"breakpoint", breakpoint_json(breakpoint_ids[i], results[i], breakpoints_wanted[i].line)}});
             breakpoints_pending = false;
         }
         event("initialized");
@@ -185,7 +185,7 @@ struct VlDapSession::State {
     void set_breakpoints(const json& request, const json& arguments) {
         const std::string* path = vl_lsp_string_at(arguments, {"source", "path"});
         const json* given = vl_lsp_member(arguments, "breakpoints");
-        std::vector<VlBreakpointSpec> wanted;
+        std::vector<VlBreakpointRequest> wanted;
         auto text_of = [](const json& item, const char* key) {
             const std::string* text = vl_lsp_string_at(item, {key});
             return text ? *text : std::string();
@@ -204,7 +204,7 @@ struct VlDapSession::State {
         for (size_t i = 0; i < wanted.size(); i++) ids.push_back(next_breakpoint_id++);
         json list = json::array();
         if (phase == Phase::idle) {
-            specs = wanted;
+            breakpoints_wanted = wanted;
             breakpoint_ids = ids;
             breakpoints_pending = true;
             for (size_t i = 0; i < wanted.size(); i++)
@@ -219,7 +219,7 @@ struct VlDapSession::State {
                                                 ", takes breakpoints."}});
             return respond(request, {{"breakpoints", list}});
         }
-        specs = wanted;
+        breakpoints_wanted = wanted;
         breakpoint_ids = ids;
         std::vector<VlBreakpointResult> results = place_breakpoints();
         for (size_t i = 0; i < results.size(); i++) list.push_back(breakpoint_json(ids[i], results[i], wanted[i].line));
@@ -439,7 +439,7 @@ void VlDapSession::handle(std::string_view content) {
     const json* type = vl_lsp_member(message, "type");
     const json* command = vl_lsp_member(message, "command");
     const json* seq = vl_lsp_member(message, "seq");
-    if (!type || *type != "request") return;  // responses to requests we never make, events
+    if (!type || *type != "request") return;  // responses to breakpoints_wanted we never make, events
     if (!command || !command->is_string() || !seq || !seq->is_number_integer()) {
         if (!seq || !seq->is_number_integer()) message["seq"] = 0;
         if (!command || !command->is_string()) message["command"] = "";

@@ -6,21 +6,12 @@
 #include <vector>
 
 #include "vl_analysis.h"
+#include "captured_run.h"
 #include "vl_pipeline.h"
 #include "vlvm.h"
 
 namespace {
 
-std::string run(const std::string& source) {
-    VlArena* arena = vl_arena_create(0);
-    VlPipeline built = vl_pipeline_build(arena, source.c_str(), VL_GOAL_RUN);
-    EXPECT_EQ(built.status, VL_PIPELINE_OK) << source;
-    testing::internal::CaptureStdout();
-    if (built.status == VL_PIPELINE_OK) vlvm_run(built.machine);
-    std::string out = testing::internal::GetCapturedStdout();
-    vl_arena_destroy(arena);
-    return out;
-}
 
 // "code@text" for each finding, the text being what its span covers.
 std::vector<std::string> found(const std::string& source) {
@@ -47,7 +38,7 @@ TEST(Analysis, TheSurprisesOfAScriptAreWhatItsRunDoes) {
         "    display \"nothing to pay\"\n"
         "display 2 plus 3 into 4\n"
         "stop\n";
-    EXPECT_EQ(run(script), "line 1\nnothing to pay\n20\n");
+    EXPECT_EQ(captured_run(script), "line 1\nnothing to pay\n20\n");
     EXPECT_EQ(found(script), (List{"reads-zero@total", "reads-zero@price", "count-runs-once@count",
                                    "check-skipped@check total same 0"}));
     VlAnalysis analysis = vl_analyse(script.c_str());
@@ -89,7 +80,7 @@ TEST(Analysis, EachRowMatchesTheRun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
         EXPECT_EQ(found(c.source), c.findings);
-        EXPECT_EQ(run(c.source), c.output);
+        EXPECT_EQ(captured_run(c.source), c.output);
     }
 }
 
@@ -135,7 +126,7 @@ TEST(Analysis, EachFixRemovesItsFindingAndKeepsTheOutput) {
         ASSERT_FALSE(analysis.fixes.empty());
         const VlFix& fix = analysis.fixes.front();
         std::string fixed = apply(script, fix);
-        EXPECT_EQ(run(fixed), run(script)) << fixed;
+        EXPECT_EQ(captured_run(fixed), captured_run(script)) << fixed;
         std::string code(analysis.findings[fix.finding].code);
         for (const std::string& left : found(fixed)) EXPECT_NE(left.substr(0, code.size() + 1), code + "@") << fixed;
     }

@@ -9,20 +9,11 @@
 
 #include "../../fuzz/program_generator.h"
 #include "vl_debugger.h"
+#include "captured_run.h"
 #include "vl_pipeline.h"
 
 namespace {
 
-std::string plain_run(const std::string& source) {
-    VlArena* arena = vl_arena_create(0);
-    VlPipeline built = vl_pipeline_build(arena, source.c_str(), VL_GOAL_RUN);
-    EXPECT_EQ(built.status, VL_PIPELINE_OK) << source;
-    testing::internal::CaptureStdout();
-    if (built.status == VL_PIPELINE_OK) vlvm_run(built.machine);
-    std::string out = testing::internal::GetCapturedStdout();
-    vl_arena_destroy(arena);
-    return out;
-}
 
 struct Session {
     VlDebugger debugger;
@@ -56,7 +47,7 @@ TEST(Debugger, SteppingARandomProgramShowsItsRunOnceAndGoingBackFindsEachStateAg
         generator.in = {bytes.data(), bytes.size()};
         generator.statements(0, "");
         const std::string& source = generator.source;
-        ASSERT_EQ(plain_run(source), generator.expected) << source;
+        ASSERT_EQ(captured_run(source), generator.expected) << source;
 
         Session session(source);
         std::vector<std::string> states;
@@ -101,16 +92,16 @@ TEST(Debugger, GoingBackAcrossCollectionsOfTheStringsRestoresTheTexts) {
     std::vector<std::string> states;
     for (VlStopReason r = forward.debugger.enter(); r != VlStopReason::ended; r = forward.go(VlMotion::step))
         states.push_back(forward.state());
-    ASSERT_EQ(forward.shown, plain_run(source));
+    ASSERT_EQ(forward.shown, captured_run(source));
     // From the last statement back to points far apart, and one back from each.
     for (size_t target : {states.size() - 2, size_t{17000}, size_t{9001}, size_t{4096}, size_t{1}}) {
         Session back(source);
         ASSERT_EQ(back.debugger.enter(), VlStopReason::entry);
-        VlBreakpointSpec last{static_cast<int32_t>(states.size()), "", "", ""};
+        VlBreakpointRequest last{static_cast<int32_t>(states.size()), "", "", ""};
         ASSERT_TRUE(back.debugger.set_breakpoints({last})[0].verified);
         ASSERT_EQ(back.go(VlMotion::proceed), VlStopReason::breakpoint);
         ASSERT_EQ(back.state(), states.back());
-        VlBreakpointSpec there{static_cast<int32_t>(target + 1), "", "", ""};
+        VlBreakpointRequest there{static_cast<int32_t>(target + 1), "", "", ""};
         ASSERT_TRUE(back.debugger.set_breakpoints({there})[0].verified);
         ASSERT_EQ(back.go(VlMotion::reverse), VlStopReason::breakpoint);
         EXPECT_EQ(back.state(), states[target]);
@@ -126,7 +117,7 @@ TEST(Debugger, TheHistoryCoversAMillionStatementsAndRefusesPastWhatItKeeps) {
     for (int i = 0; i < 1000000; i++) source += i % 2 ? "store a = a plus 1\n" : "store b = a into 2\n";
     source += "display a\n";
     Session session(source);
-    VlBreakpointSpec last{1000001, "", "", ""};
+    VlBreakpointRequest last{1000001, "", "", ""};
     ASSERT_TRUE(session.debugger.set_breakpoints({last})[0].verified);
     ASSERT_EQ(session.go(VlMotion::proceed), VlStopReason::breakpoint);
     EXPECT_EQ(session.debugger.history_statements(), 1000000u);
