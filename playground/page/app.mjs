@@ -32,11 +32,11 @@ function say(text) {
   $('message').hidden = !text;
 }
 
-// Why a text cannot be worked on, or null.
-function refusal(text) {
-  if (text.includes('\0')) return 'The script holds a NUL byte; a run reads it only up to there. Remove it to go on.';
-  if (text.length > MAX_BYTES || encoder.encode(text).length > MAX_BYTES)
-    return 'The script is larger than 16 MiB, more than the playground runs.';
+// Why a script, as UTF-8 bytes, cannot be worked on, or null.  (Bytes, not
+// the text: a paste of megabytes is encoded once, and searched as bytes.)
+function refusal(bytes) {
+  if (bytes.indexOf(0) >= 0) return 'The script holds a NUL byte; a run reads it only up to there. Remove it to go on.';
+  if (bytes.length > MAX_BYTES) return 'The script is larger than 16 MiB, more than the playground runs.';
   return null;
 }
 
@@ -83,7 +83,7 @@ const SEVERITY = { error: 'error', warning: 'warning', info: 'info', hint: 'info
 const surprises = linter((view) => {
   const text = view.state.doc.toString();
   // A paste of megabytes is run, not analysed as it is typed.
-  if (text.length > ANALYSED_LENGTH || refusal(text)) return [];
+  if (text.length > ANALYSED_LENGTH || text.includes('\0')) return [];
   const length = view.state.doc.length;
   return velmorine.analyse(text).map((f) => ({
     from: Math.min(f.from, length),
@@ -192,8 +192,8 @@ function finished(exitCode) {
 
 async function run() {
   stopStepping();
-  const text = view.state.doc.toString();
-  const why = refusal(text);
+  const bytes = encoder.encode(view.state.doc.toString());
+  const why = refusal(bytes);
   say(why || '');
   if (why) return;
   output.textContent = '';
@@ -221,7 +221,7 @@ async function run() {
       finished(data.exitCode);
     }
   };
-  worker.postMessage({ type: 'run', bytes: encoder.encode(text) });
+  worker.postMessage({ type: 'run', bytes }, [bytes.buffer]);
 }
 
 $('run').onclick = run;
@@ -270,11 +270,11 @@ function stopStepping() {
 
 $('step').onclick = () => {
   if (!session) {
-    const text = view.state.doc.toString();
-    const why = refusal(text);
+    const bytes = encoder.encode(view.state.doc.toString());
+    const why = refusal(bytes);
     say(why || '');
     if (why) return;
-    session = velmorine.debug(text);
+    session = velmorine.debug(bytes);
     if (session.error) {
       say(session.error);
       session = null;

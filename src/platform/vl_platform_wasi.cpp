@@ -5,19 +5,63 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Linear memory has no pages to map: blocks come from the heap, and a
-// growing one is extended in place where it is the last (realloc).
-void* vl_platform_pages_alloc(size_t size, VlPagesUse) { return std::malloc(size); }
+// Linear memory has no pages to map: blocks come from the heap.  realloc
+// cannot grow a big block in place once anything lies after it, and its copy
+// writes to fresh pages, which is what a big script's run pays most for.  So a
+// growing block (the instruction array's) takes room to grow in from the
+// start: memory the module has grown to costs the host nothing until it is
+// written.  Every block has a header that says how much room it has.
+namespace {
 
-void vl_platform_pages_free(void* pages, size_t) { std::free(pages); }
+struct alignas(16) PagesHeader {
+    size_t room;
+};
 
-void* vl_platform_pages_resize(void* pages, size_t, size_t new_size) { return std::realloc(pages, new_size); }
+constexpr size_t GROWING_ROOM = size_t{64} << 20;
+
+PagesHeader* header_of(void* pages) { return static_cast<PagesHeader*>(pages) - 1; }
+
+void* take_pages(size_t room) {
+    if (room > SIZE_MAX - sizeof(PagesHeader)) return nullptr;
+    auto* header = static_cast<PagesHeader*>(std::malloc(room + sizeof(PagesHeader)));
+    if (!header) return nullptr;
+    header->room = room;
+    return header + 1;
+}
+
+}  // namespace
+
+void* vl_platform_pages_alloc(size_t size, VlPagesUse use) {
+    if (use == VlPagesUse::growing && size < GROWING_ROOM) {
+        if (void* pages = take_pages(GROWING_ROOM)) return pages;
+    }
+    return take_pages(size);
+}
+
+void vl_platform_pages_free(void* pages, size_t) {
+    if (pages) std::free(header_of(pages));
+}
+
+// Within its room a block grows where it is; past it, it moves to room twice
+// the new size, and only the bytes in use are copied (realloc would copy the
+// untouched room as well).
+void* vl_platform_pages_resize(void* pages, size_t old_size, size_t new_size) {
+    if (new_size <= header_of(pages)->room) return pages;
+    const size_t room = new_size <= SIZE_MAX / 2 ? 2 * new_size : new_size;
+    void* moved = take_pages(room);
+    if (!moved) moved = take_pages(new_size);
+    if (!moved) return nullptr;
+    std::memcpy(moved, pages, old_size < new_size ? old_size : new_size);
+    vl_platform_pages_free(pages, old_size);
+    return moved;
+}
 
 // Memory that the module has grown to is the host's to back; nothing to ask for.
 void vl_platform_pages_prepare(void*, size_t) {}
