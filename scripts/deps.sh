@@ -2,7 +2,8 @@
 # Installs what is missing for one purpose, then returns:
 #   run    building velmorine (scripts/velm)
 #   test   building and running every test in every lane (scripts/test-all)
-#   bench  the side-by-side comparison with other interpreters (bench/compare)
+#   bench  the side-by-side comparison with other interpreters (bench/compare),
+#          and the playground's in Chromium (bench/playground.mjs)
 #   playground  the WebAssembly build and the page (scripts/playground)
 #   release  the packages that scripts/release makes
 # Debian packages come through apt-get when run as root; npm packages are
@@ -76,6 +77,13 @@ case $what in
       "/usr/bin/python3 python3"
       "node nodejs"
       "npm npm"
+      "clang++-14 clang-14"
+      "wasm-ld-14 lld-14"
+      "/usr/lib/wasm32-wasi/libc.a wasi-libc"
+      "/usr/lib/wasm32-wasi/libc++.a libc++-14-dev-wasm32"
+      "/usr/lib/wasm32-wasi/libc++abi.a libc++abi-14-dev-wasm32"
+      "/usr/lib/llvm-14/lib/clang/14.0.6/lib/wasi/libclang_rt.builtins-wasm32.a libclang-rt-14-dev-wasm32"
+      "wasm-opt binaryen"
     )
     ;;
   playground)
@@ -89,7 +97,6 @@ case $what in
       "wasm-opt binaryen"
       "node nodejs"
       "npm npm"
-      "chromium chromium"
       "/usr/bin/python3 python3"
     )
     ;;
@@ -100,6 +107,7 @@ case $what in
       "lua5.4 lua5.4"
       "luajit luajit"
       "node nodejs"
+      "chromium chromium"
     )
     ;;
   *) echo "usage: scripts/deps.sh [run|test|bench|release|playground]" >&2; exit 2 ;;
@@ -133,7 +141,7 @@ fi
 npm_dirs=()
 case $what in
   test) npm_dirs=(tests/lsp tests/dap editors/vscode playground) ;;
-  release) npm_dirs=(editors/vscode) ;;  # vsce, for the .vsix
+  release) npm_dirs=(editors/vscode playground) ;;  # vsce, for the .vsix; the page's packages
   playground) npm_dirs=(playground) ;;
 esac
 if [ ${#npm_dirs[@]} -gt 0 ]; then
