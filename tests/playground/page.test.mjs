@@ -1,10 +1,14 @@
 // The page in Debian's Chromium, headless, through puppeteer-core: type and
 // run a script, read its output and exit code, see a syntax error and a
 // surprise marked, open a share link (and a broken one), step forward and
-// back, stop a long run, and 100,000 displays.  Saves a screenshot under
-// build/playground/.  Environment: VELM_SITE (the built site), VELM_CHROMIUM.
+// back, stop a long run, and 100,000 displays; random programs give the
+// native build's output and exit code through the page's Run.  Saves a
+// screenshot under build/playground/.  Environment: VELM_SITE (the built
+// site), VELM_CHROMIUM, VELM_EXE (native velmorine), VELM_PROGRAMS (generated
+// programs).
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
@@ -145,5 +149,44 @@ test('a long run stops at once, 100,000 displays arrive, bad input gets a messag
   assert.match(await page.$eval('#message', (e) => e.textContent), /larger than/);
   assert.deepEqual(page.errors, []);
   assert.deepEqual(foreign, [], 'nothing from another host');
+  await page.close();
+});
+
+test('random programs give the native output and exit code through Run', async () => {
+  const programs = process.env.VELM_PROGRAMS;
+  assert.ok(programs && process.env.VELM_EXE, 'VELM_PROGRAMS and VELM_EXE name the programs and the native build');
+  const files = fs.readdirSync(programs).filter((n) => n.endsWith('.velm')).sort();
+  assert.ok(files.length >= 100, `${files.length} generated programs`);
+  const decode = (bytes) => new TextDecoder().decode(bytes);
+  const want = files.map((file) => {
+    const run = spawnSync(process.env.VELM_EXE, [file], { cwd: programs });
+    return { stdout: decode(run.stdout), stderr: decode(run.stderr), exitCode: String(run.status) };
+  });
+  const page = await open();
+  // Inside the page, one program after another: set it, press Run, wait for
+  // the exit code, read the pane's pieces back by the stream they came from.
+  const got = await page.evaluate(async (sources) => {
+    const output = document.getElementById('output');
+    const results = [];
+    for (const source of sources) {
+      window.velmorinePlayground.setScript(source);
+      const ended = new Promise((resolve) => {
+        new MutationObserver((_, observer) => {
+          if (!output.hasAttribute('data-exit-code')) return;
+          observer.disconnect();
+          resolve();
+        }).observe(output, { attributes: true, attributeFilter: ['data-exit-code'] });
+      });
+      document.getElementById('run').click();
+      await ended;
+      const of = (kind) => [...output.children].filter((e) => e.dataset.kind === kind).map((e) => e.textContent).join('');
+      results.push({ stdout: of('stdout'), stderr: of('stderr'), exitCode: output.dataset.exitCode });
+    }
+    return results;
+  }, files.map((file) => fs.readFileSync(path.join(programs, file), 'utf8')));
+  const differing = files.filter((file, i) => JSON.stringify(got[i]) !== JSON.stringify(want[i]));
+  console.log(`the native output and exit code on ${files.length - differing.length} of ${files.length} random programs`);
+  assert.deepEqual(differing, []);
+  assert.deepEqual(page.errors, []);
   await page.close();
 });
