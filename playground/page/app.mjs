@@ -285,6 +285,7 @@ function showState() {
 function stopStepping() {
   if (!session) return;
   session = null;
+  if ($('status').textContent === 'stepping') $('status').textContent = '';
   $('names').hidden = true;
   $('back').disabled = true;
   view.dispatch({ effects: setHere.of(Decoration.none) });
@@ -303,6 +304,9 @@ $('step').onclick = () => {
       return;
     }
     $('names').hidden = false;
+    // The pane shows the steps' output now, not the last run's.
+    delete output.dataset.exitCode;
+    $('status').textContent = 'stepping';
   } else {
     session.step();
   }
