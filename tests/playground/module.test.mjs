@@ -7,11 +7,12 @@
 // VELM_PROGRAMS (a folder of generated programs).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
+import { documentedScripts } from './scripts.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const site = process.env.VELM_SITE || path.join(root, 'build/playground/site');
@@ -37,28 +38,9 @@ async function same(bytes, what) {
   assert.deepEqual(Buffer.from(got.stderr), want.stderr, `${what}: standard error`);
 }
 
-function velmBlocks(markdown) {
-  return [...markdown.matchAll(/^```velm[^\n]*\n(.*?)^```/gms)].map((m) => m[1]);
-}
-
 test('runs give the native bytes and exit codes', async () => {
   assert.ok(exe, 'VELM_EXE names the native velmorine');
-  const scripts = [];
-  for (const name of fs.readdirSync(path.join(root, 'examples')).filter((n) => n.endsWith('.velm')))
-    scripts.push([name, fs.readFileSync(path.join(root, 'examples', name))]);
-  for (const doc of ['docs/language.md', 'docs/commands.md', 'README.md'])
-    velmBlocks(fs.readFileSync(path.join(root, doc), 'utf8')).forEach((s, i) => scripts.push([`${doc} #${i}`, Buffer.from(s)]));
-  // The golden cases that run one script (tests/golden/*.toml).
-  const golden = execFileSync('/usr/bin/python3', ['-c', `
-import json, pathlib, tomllib
-out = []
-for p in sorted(pathlib.Path('tests/golden').glob('*.toml')):
-    for case in tomllib.loads(p.read_text()).get('case', []):
-        args, files = case.get('args', []), case.get('files', {})
-        if len(args) == 1 and args[0].endswith('.velm') and isinstance(files.get(args[0]), str):
-            out.append([p.name + ' ' + case.get('name', ''), files[args[0]]])
-print(json.dumps(out))`], { cwd: root, encoding: 'utf8' });
-  for (const [name, source] of JSON.parse(golden)) scripts.push([name, Buffer.from(source)]);
+  const scripts = documentedScripts(root);
   // Bad input: a NUL byte inside, bytes that are not UTF-8, no final line feed.
   scripts.push(['NUL', Buffer.from('display 1\n\0display 2\n')]);
   scripts.push(['not UTF-8', Buffer.from([0x64, 0x69, 0x73, 0x70, 0x6c, 0x61, 0x79, 0x20, 0x22, 0xff, 0xc3, 0x22, 0x0a])]);

@@ -1,18 +1,20 @@
 // The page in Debian's Chromium, headless, through puppeteer-core: type and
 // run a script, read its output and exit code, see a syntax error and a
 // surprise marked, open a share link (and a broken one), step forward and
-// back, stop a long run, and 100,000 displays; random programs give the
-// native build's output and exit code through the page's Run.  Saves a
-// screenshot under build/playground/.  Environment: VELM_SITE (the built
-// site), VELM_CHROMIUM, VELM_EXE (native velmorine), VELM_PROGRAMS (generated
-// programs).
+// back, stop a long run, and 100,000 displays; the documented scripts and
+// random programs give the native build's output and exit code through Run.
+// Saves a screenshot under build/playground/.  Environment: VELM_SITE (the
+// built site), VELM_CHROMIUM, VELM_EXE (native velmorine), VELM_PROGRAMS
+// (generated programs).
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
+import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { documentedScripts } from './scripts.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const site = process.env.VELM_SITE || path.join(root, 'build/playground/site');
@@ -152,18 +154,33 @@ test('a long run stops at once, 100,000 displays arrive, bad input gets a messag
   await page.close();
 });
 
-test('random programs give the native output and exit code through Run', async () => {
+test('documented scripts and random programs give the native output and exit code through Run', async () => {
   const programs = process.env.VELM_PROGRAMS;
   assert.ok(programs && process.env.VELM_EXE, 'VELM_PROGRAMS and VELM_EXE name the programs and the native build');
   const files = fs.readdirSync(programs).filter((n) => n.endsWith('.velm')).sort();
   assert.ok(files.length >= 100, `${files.length} generated programs`);
+  // What an editor can hold: UTF-8 text, no NUL (refused), no carriage
+  // return (the editor's lines end in line feeds).
+  const fits = (bytes) => {
+    try {
+      new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+    } catch {
+      return false;
+    }
+    return !bytes.includes(0) && !bytes.includes(13);
+  };
+  const documented = documentedScripts(root).filter(([, bytes]) => fits(bytes));
+  const random = files.map((file) => [file, fs.readFileSync(path.join(programs, file))]);
+  const scripts = [...documented, ...random];
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'velm-page-'));
   const decode = (bytes) => new TextDecoder().decode(bytes);
-  const want = files.map((file) => {
-    const run = spawnSync(process.env.VELM_EXE, [file], { cwd: programs });
+  const want = scripts.map(([, bytes]) => {
+    fs.writeFileSync(path.join(scratch, 'script.velm'), bytes);
+    const run = spawnSync(process.env.VELM_EXE, ['script.velm'], { cwd: scratch });
     return { stdout: decode(run.stdout), stderr: decode(run.stderr), exitCode: String(run.status) };
   });
   const page = await open();
-  // Inside the page, one program after another: set it, press Run, wait for
+  // Inside the page, one script after another: set it, press Run, wait for
   // the exit code, read the pane's pieces back by the stream they came from.
   const got = await page.evaluate(async (sources) => {
     const output = document.getElementById('output');
@@ -183,9 +200,11 @@ test('random programs give the native output and exit code through Run', async (
       results.push({ stdout: of('stdout'), stderr: of('stderr'), exitCode: output.dataset.exitCode });
     }
     return results;
-  }, files.map((file) => fs.readFileSync(path.join(programs, file), 'utf8')));
-  const differing = files.filter((file, i) => JSON.stringify(got[i]) !== JSON.stringify(want[i]));
-  console.log(`the native output and exit code on ${files.length - differing.length} of ${files.length} random programs`);
+  }, scripts.map(([, bytes]) => decode(bytes)));
+  const differing = scripts.filter((_, i) => JSON.stringify(got[i]) !== JSON.stringify(want[i])).map(([name]) => name);
+  const same = (list) => list.filter(([name]) => !differing.includes(name)).length;
+  console.log(`the native output and exit code on ${same(documented)} of ${documented.length} documented scripts ` +
+    `and ${same(random)} of ${random.length} random programs`);
   assert.deepEqual(differing, []);
   assert.deepEqual(page.errors, []);
   await page.close();
