@@ -8,6 +8,11 @@
 // cannot take -mbulk-memory: clang 14 then fails on wasi-libc's errno.)
 #include <cstddef>
 
+// Without bulk memory the builtins below would be calls to themselves.
+#ifndef __wasm_bulk_memory__
+#error "vl_memory_wasi.cpp is built with -mbulk-memory"
+#endif
+
 extern "C" {
 
 void* memcpy(void* destination, const void* source, size_t size) {
