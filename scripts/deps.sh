@@ -14,6 +14,17 @@ what="${1:-run}"
 
 # "probe package" pairs: the package is needed when the probe (a command, an
 # absolute path, or "dpkg:" for the package itself) is absent.
+# What the WebAssembly build needs (the playground's modules), for the test
+# lanes, the release and scripts/playground.
+wasm_build=(
+  "clang++-14 clang-14"
+  "wasm-ld-14 lld-14"
+  "/usr/lib/wasm32-wasi/libc.a wasi-libc"
+  "/usr/lib/wasm32-wasi/libc++.a libc++-14-dev-wasm32"
+  "/usr/lib/wasm32-wasi/libc++abi.a libc++abi-14-dev-wasm32"
+  "/usr/lib/llvm-14/lib/clang/14.0.6/lib/wasi/libclang_rt.builtins-wasm32.a libclang-rt-14-dev-wasm32"
+  "wasm-opt binaryen"
+)
 needs=(
   "ninja ninja-build"
   "g++ g++"
@@ -56,12 +67,7 @@ case $what in
       "lintian lintian"
       "man man-db"
       "unzip unzip"
-      "/usr/lib/wasm32-wasi/libc.a wasi-libc"
-      "/usr/lib/wasm32-wasi/libc++.a libc++-14-dev-wasm32"
-      "/usr/lib/wasm32-wasi/libc++abi.a libc++abi-14-dev-wasm32"
-      "/usr/lib/llvm-14/lib/clang/14.0.6/lib/wasi/libclang_rt.builtins-wasm32.a libclang-rt-14-dev-wasm32"
-      "wasm-ld-14 lld-14"
-      "wasm-opt binaryen"
+      "${wasm_build[@]}"
       "chromium chromium"
     )
     ;;
@@ -77,24 +83,12 @@ case $what in
       "/usr/bin/python3 python3"
       "node nodejs"
       "npm npm"
-      "clang++-14 clang-14"
-      "wasm-ld-14 lld-14"
-      "/usr/lib/wasm32-wasi/libc.a wasi-libc"
-      "/usr/lib/wasm32-wasi/libc++.a libc++-14-dev-wasm32"
-      "/usr/lib/wasm32-wasi/libc++abi.a libc++abi-14-dev-wasm32"
-      "/usr/lib/llvm-14/lib/clang/14.0.6/lib/wasi/libclang_rt.builtins-wasm32.a libclang-rt-14-dev-wasm32"
-      "wasm-opt binaryen"
+      "${wasm_build[@]}"
     )
     ;;
   playground)
     needs+=(
-      "clang++-14 clang-14"
-      "wasm-ld-14 lld-14"
-      "/usr/lib/wasm32-wasi/libc.a wasi-libc"
-      "/usr/lib/wasm32-wasi/libc++.a libc++-14-dev-wasm32"
-      "/usr/lib/wasm32-wasi/libc++abi.a libc++abi-14-dev-wasm32"
-      "/usr/lib/llvm-14/lib/clang/14.0.6/lib/wasi/libclang_rt.builtins-wasm32.a libclang-rt-14-dev-wasm32"
-      "wasm-opt binaryen"
+      "${wasm_build[@]}"
       "node nodejs"
       "npm npm"
       "/usr/bin/python3 python3"
