@@ -151,8 +151,21 @@ export async function loadVelmorine({ driver = './velmorine.wasm', playground = 
       const bytes = typeof source === 'string' ? encoder.encode(source) : source;
       return runModule(driverModule, bytes, onOutput);
     },
+    // Places as the page's editor counts them: `from` and `to` in UTF-16
+    // units from the start, `line` and `column` from 1.
     analyse(source) {
-      return helpers().call('pg_analyse', source);
+      const text = typeof source === 'string' ? source : decoder.decode(source);
+      const starts = [0];
+      for (const m of text.matchAll(/\r\n|\r|\n/g)) starts.push(m.index + m[0].length);
+      return helpers().call('pg_analyse', source).map((f) => ({
+        from: starts[f.line] + f.character,
+        to: starts[f.endLine] + f.endCharacter,
+        line: f.line + 1,
+        column: f.character + 1,
+        severity: f.severity,
+        code: f.code,
+        message: f.message,
+      }));
     },
     keywords() {
       return JSON.parse(helpers().text(helpers().exports.pg_keywords()));
