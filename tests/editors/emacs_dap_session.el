@@ -14,16 +14,7 @@
         lsp-session-file (concat home "lsp-session")))
 (require 'velmorine-dap)
 
-(defvar velm-failures 0)
-(defun velm-check (ok what)
-  (princ (format "%s %s\n" (if ok "ok  " "FAIL") what))
-  (unless ok (setq velm-failures (1+ velm-failures))))
-
-(defun velm-same (want got what)
-  "Checks that GOT is WANT, showing both when not."
-  (unless (equal want got)
-    (princ (format "     wanted %S\n     got    %S\n" want got)))
-  (velm-check (equal want got) what))
+(load (expand-file-name "velm-checks.el" (file-name-directory load-file-name)) nil t)
 
 (defun velm-wait (predicate)
   "Reads the adapter's output until PREDICATE holds, for 10 seconds at most.

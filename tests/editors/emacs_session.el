@@ -9,16 +9,7 @@
 (require 'eglot)
 (require 'imenu)
 
-(defvar velm-failures 0)
-(defun velm-check (ok what)
-  (princ (format "%s %s\n" (if ok "ok  " "FAIL") what))
-  (unless ok (setq velm-failures (1+ velm-failures))))
-
-(defun velm-same (want got what)
-  "Checks that GOT is WANT, showing both when not."
-  (unless (equal want got)
-    (princ (format "     wanted %S\n     got    %S\n" want got)))
-  (velm-check (equal want got) what))
+(load (expand-file-name "velm-checks.el" (file-name-directory load-file-name)) nil t)
 
 (defun velm-face-at (text &optional nth)
   "The face at the NTH (default first) occurrence of TEXT."
