@@ -47,6 +47,21 @@ size_t format_number(char* out, size_t size, double value) {
     return length < 0 ? 0 : std::min(static_cast<size_t>(length), size - 1);
 }
 
+// The text a display shows for a number, NUL-terminated, and its length:
+// whole numbers inside the signed 64-bit range as integers, others as %g.
+size_t display_number(char* out, size_t size, double v) {
+    int length = 0;
+    if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
+        static_cast<double>(static_cast<long long>(v)) == v) {
+        length = std::snprintf(out, size, "%lld", static_cast<long long>(v));
+    } else if (std::isfinite(v)) {
+        length = std::snprintf(out, size, "%g", v);
+    } else {
+        length = std::snprintf(out, size, "%s", non_finite_text(v));
+    }
+    return length < 0 ? 0 : std::min(static_cast<size_t>(length), size - 1);
+}
+
 // A display's line for a sink: the bytes print_value writes.
 void send_value(const VlOutputSink& sink, const VlValue& value) {
     std::string line = vlvm_display_text(value);
@@ -62,16 +77,9 @@ void print_value(const VlVM* machine, const VlValue& value) {
     if (value.type == VALUE_STRING) {
         vl_puts(value.string ? value.string : "");
     } else {
-        double v = value.number;
-        // Whole numbers inside the signed 64-bit range print as integers.
-        if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
-            static_cast<double>(static_cast<long long>(v)) == v) {
-            vl_printf(stdout, "%lld\n", static_cast<long long>(v));
-        } else if (std::isfinite(v)) {
-            vl_printf(stdout, "%g\n", v);
-        } else {
-            vl_printf(stdout, "%s\n", non_finite_text(v));
-        }
+        char text[64];
+        display_number(text, sizeof text, value.number);
+        vl_printf(stdout, "%s\n", text);
     }
     std::fflush(stdout);
 }
@@ -197,17 +205,7 @@ inline void set_number(VlValue& dst, double number) {
 std::string vlvm_display_text(const VlValue& value) {
     if (value.type == VALUE_STRING) return value.string ? value.string : "";
     char text[64];
-    double v = value.number;
-    int length = 0;
-    if (v >= -9223372036854775808.0 && v < 9223372036854775808.0 &&
-        static_cast<double>(static_cast<long long>(v)) == v) {
-        length = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
-    } else if (std::isfinite(v)) {
-        length = std::snprintf(text, sizeof text, "%g", v);
-    } else {
-        length = std::snprintf(text, sizeof text, "%s", non_finite_text(v));
-    }
-    return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+    return std::string(text, display_number(text, sizeof text, value.number));
 }
 
 // Dispatch, in one of two shapes (as Lua's ljumptab.h does it).  With GCC and
