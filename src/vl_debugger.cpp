@@ -5,6 +5,7 @@
 #include "vl_front_end.h"
 #include "vl_platform.h"
 #include "vl_source_stream.h"
+#include "vl_utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -43,13 +44,16 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-// Code units of UTF-16 in the UTF-8 bytes [from, to), as editors count columns.
+// Code units of UTF-16 in the UTF-8 bytes [from, to), as editors count
+// columns and as the language server counts them (a malformed sequence is one
+// U+FFFD).  `to` is inside the same NUL-terminated text.
 int32_t utf16_units(const char* from, const char* to) {
     int32_t units = 0;
-    for (const char* p = from; p < to; p++) {
-        auto byte = static_cast<unsigned char>(*p);
-        if ((byte & 0xC0) != 0x80) units++;
-        if (byte >= 0xF0) units++;  // outside the basic plane: a surrogate pair
+    const auto* end = reinterpret_cast<const unsigned char*>(to);
+    for (const auto* p = reinterpret_cast<const unsigned char*>(from); p < end;) {
+        const VlCodePoint point = vl_utf8_next(p);
+        units += static_cast<int32_t>(point.units);
+        p += point.bytes;
     }
     return units;
 }
