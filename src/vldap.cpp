@@ -203,22 +203,20 @@ struct VlDapSession::State {
         std::vector<int64_t> ids;
         for (size_t i = 0; i < wanted.size(); i++) ids.push_back(next_breakpoint_id++);
         json list = json::array();
+        auto unverified = [&](const std::string& message) {
+            for (size_t i = 0; i < wanted.size(); i++)
+                list.push_back({{"id", ids[i]}, {"verified", false}, {"line", wanted[i].line - 1 + line_base},
+                                {"message", message}});
+            respond(request, {{"breakpoints", list}});
+        };
         if (phase == Phase::idle) {
             breakpoints_wanted = wanted;
             breakpoint_ids = ids;
             breakpoints_pending = true;
-            for (size_t i = 0; i < wanted.size(); i++)
-                list.push_back({{"id", ids[i]}, {"verified", false}, {"line", wanted[i].line - 1 + line_base},
-                                {"message", "The program is not loaded yet."}});
-            return respond(request, {{"breakpoints", list}});
+            return unverified("The program is not loaded yet.");
         }
-        if (!path || !same_file(*path)) {
-            for (size_t i = 0; i < wanted.size(); i++)
-                list.push_back({{"id", ids[i]}, {"verified", false}, {"line", wanted[i].line - 1 + line_base},
-                                {"message", "Only the script being debugged, " + base_name(program) +
-                                                ", takes breakpoints."}});
-            return respond(request, {{"breakpoints", list}});
-        }
+        if (!path || !same_file(*path))
+            return unverified("Only the script being debugged, " + base_name(program) + ", takes breakpoints.");
         breakpoints_wanted = wanted;
         breakpoint_ids = ids;
         std::vector<VlBreakpointResult> results = place_breakpoints();
